@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+// Owns one handle of a shared library opened at run time (dlopen on POSIX, LoadLibraryExW on
+// Windows). Move-only; closing happens in the destructor. Qt-free: cross-built with mingw.
+class DynamicLibrary
+{
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(DynamicLibrary &&other) noexcept;
+    DynamicLibrary &operator=(DynamicLibrary &&other) noexcept;
+    DynamicLibrary(const DynamicLibrary &) = delete;
+    DynamicLibrary &operator=(const DynamicLibrary &) = delete;
+
+    // Opens the library at a full path. Never searches anything else.
+    static DynamicLibrary openPath(const std::string &fullPath);
+    // Opens a library by its bare file name through the system loader's own search, which on
+    // Windows leaves out the current working directory.
+    static DynamicLibrary openSystem(const std::string &bareName);
+
+    bool isOpen() const { return handle_ != nullptr; }
+    explicit operator bool() const { return isOpen(); }
+
+    // The address of an exported symbol, or null when absent or when not open.
+    void *symbol(const char *name) const;
+
+    // Why the last open failed (the loader's message), empty after a success.
+    const std::string &error() const { return error_; }
+
+    // Closes the handle now; a closed library can be closed again.
+    void close();
+
+private:
+    explicit DynamicLibrary(void *handle, std::string error);
+
+    void *handle_ = nullptr;
+    std::string error_;
+};
+
+// The folder holding the running executable, with no trailing separator; empty if unknown.
+std::string executableDirectory();
+// The separator between a folder and a file name on this platform ("/" or "\\").
+const char *pathSeparator();
