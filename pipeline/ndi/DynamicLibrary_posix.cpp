@@ -1,0 +1,96 @@
+#include "DynamicLibrary.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <utility>
+
+DynamicLibrary::DynamicLibrary(void *handle, std::string error)
+    : handle_(handle), error_(std::move(error))
+{
+}
+
+DynamicLibrary::~DynamicLibrary()
+{
+    close();
+}
+
+DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_))
+{
+}
+
+DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, nullptr);
+        error_ = std::move(other.error_);
+    }
+    return *this;
+}
+
+// RTLD_LOCAL: the runtime's symbols stay out of the global namespace, so two runtimes tried in
+// turn cannot bind to each other.
+static void *openHandle(const std::string &name, std::string &error)
+{
+    void *handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char *message = dlerror();
+        error = message ? message : "dlopen failed: " + name;
+    }
+    return handle;
+}
+
+DynamicLibrary DynamicLibrary::openPath(const std::string &fullPath)
+{
+    // A name without a leading slash would make dlopen search, the working directory included.
+    if (fullPath.empty() || fullPath[0] != '/')
+        return DynamicLibrary(nullptr, "not a full path: " + fullPath);
+    std::string error;
+    void *handle = openHandle(fullPath, error);
+    return DynamicLibrary(handle, error);
+}
+
+DynamicLibrary DynamicLibrary::openSystem(const std::string &bareName)
+{
+    if (bareName.empty() || bareName.find('/') != std::string::npos)
+        return DynamicLibrary(nullptr, "not a bare name: " + bareName);
+    std::string error;
+    void *handle = openHandle(bareName, error);
+    return DynamicLibrary(handle, error);
+}
+
+void *DynamicLibrary::symbol(const char *name) const
+{
+    if (!handle_)
+        return nullptr;
+    return dlsym(handle_, name);
+}
+
+void DynamicLibrary::close()
+{
+    if (handle_) {
+        dlclose(handle_);
+        handle_ = nullptr;
+    }
+}
+
+std::string executableDirectory()
+{
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return std::string();
+    std::string exe(path, static_cast<size_t>(n));
+    const auto slash = exe.rfind('/');
+    if (slash == std::string::npos)
+        return std::string();
+    return slash == 0 ? std::string("/") : exe.substr(0, slash);
+}
+
+const char *pathSeparator()
+{
+    return "/";
+}

@@ -1,0 +1,176 @@
+#include "NdiRuntime.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace NdiRuntime {
+
+namespace {
+
+#ifdef _WIN32
+const char *const standardNames[] = {"Processing.NDI.Lib.x64.dll"};
+#else
+const char *const standardNames[] = {"libndi.so.6", "libndi.so.5"};
+#endif
+
+std::atomic<const NdiApi *> installed{nullptr};
+
+// The real runtime, loaded once and kept open until the process ends: the sender lives that
+// long and the runtime is never shut down.
+struct Real
+{
+    std::once_flag once;
+    Loaded loaded;
+};
+
+Real &real()
+{
+    static Real instance;
+    return instance;
+}
+
+#ifdef _WIN32
+// "C:\..." or "C:/..." or a UNC path "\\server\...".
+bool isAbsolute(const std::string &dir)
+{
+    return (dir.size() >= 3 && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/')) ||
+           (dir.size() >= 2 && dir[0] == '\\' && dir[1] == '\\');
+}
+#else
+bool isAbsolute(const std::string &dir)
+{
+    return !dir.empty() && dir[0] == '/';
+}
+#endif
+
+void addFolder(std::vector<Candidate> &out, const std::string &dir)
+{
+    if (!isAbsolute(dir))
+        return;
+    std::string base = dir;
+    while (base.size() > 1 && (base.back() == '/' || base.back() == '\\'))
+        base.pop_back();
+    for (const char *name : standardNames)
+        out.push_back({base + pathSeparator() + name, false});
+}
+
+template <typename F> bool take(const DynamicLibrary &library, const char *name, F &slot)
+{
+    slot = reinterpret_cast<F>(library.symbol(name));
+    return slot != nullptr;
+}
+
+} // namespace
+
+std::vector<Candidate> searchOrder(const char *dirV6, const char *dirV5, const std::string &exeDir)
+{
+    std::vector<Candidate> out;
+    if (dirV6)
+        addFolder(out, dirV6);
+    if (dirV5)
+        addFolder(out, dirV5);
+    addFolder(out, exeDir);
+    for (const char *name : standardNames)
+        out.push_back({name, true});
+    return out;
+}
+
+bool resolve(const DynamicLibrary &library, NdiApi &table)
+{
+    table = NdiApi();
+    bool ok = take(library, "NDIlib_initialize", table.initialize);
+    ok = take(library, "NDIlib_send_create", table.send_create) && ok;
+    ok = take(library, "NDIlib_send_send_video_v2", table.send_send_video_v2) && ok;
+    if (!ok) {
+        table = NdiApi();
+        return false;
+    }
+    take(library, "NDIlib_version", table.version);
+    take(library, "NDIlib_send_destroy", table.send_destroy);
+    take(library, "NDIlib_send_get_no_connections", table.send_get_no_connections);
+    take(library, "NDIlib_find_create_v2", table.find_create_v2);
+    take(library, "NDIlib_find_wait_for_sources", table.find_wait_for_sources);
+    take(library, "NDIlib_find_get_current_sources", table.find_get_current_sources);
+    take(library, "NDIlib_find_destroy", table.find_destroy);
+    take(library, "NDIlib_recv_create_v3", table.recv_create_v3);
+    take(library, "NDIlib_recv_connect", table.recv_connect);
+    take(library, "NDIlib_recv_capture_v2", table.recv_capture_v2);
+    take(library, "NDIlib_recv_free_video_v2", table.recv_free_video_v2);
+    take(library, "NDIlib_recv_free_metadata", table.recv_free_metadata);
+    take(library, "NDIlib_recv_destroy", table.recv_destroy);
+    return true;
+}
+
+Loaded load(const std::vector<Candidate> &candidates)
+{
+    Loaded result;
+    for (const Candidate &c : candidates) {
+        DynamicLibrary library =
+            c.bare ? DynamicLibrary::openSystem(c.name) : DynamicLibrary::openPath(c.name);
+        if (!library)
+            continue;
+        NdiApi table;
+        if (!resolve(library, table))
+            continue; // closed as it goes out of scope
+        result.library = std::move(library);
+        result.table = table;
+        result.from = c.name;
+        break;
+    }
+    return result;
+}
+
+std::string notFoundLine(const std::vector<Candidate> &candidates)
+{
+    std::string line = "NDI runtime not found; looked for ";
+    bool first = true;
+    for (const Candidate &c : candidates) {
+        if (!first)
+            line += ", ";
+        first = false;
+        line += c.bare ? c.name + " (system loader)" : c.name;
+    }
+    line += ". Install the NDI runtime (NDI Tools, https://ndi.video/tools/) or point "
+            "NDI_RUNTIME_DIR_V6 at its folder.";
+    return line;
+}
+
+namespace {
+
+const NdiApi *realApi()
+{
+    Real &r = real();
+    std::call_once(r.once, [&r] {
+        const auto candidates =
+            searchOrder(std::getenv("NDI_RUNTIME_DIR_V6"), std::getenv("NDI_RUNTIME_DIR_V5"),
+                        executableDirectory());
+        r.loaded = load(candidates);
+        if (!r.loaded.ok())
+            std::fprintf(stderr, "%s\n", notFoundLine(candidates).c_str());
+    });
+    return r.loaded.ok() ? &r.loaded.table : nullptr;
+}
+
+} // namespace
+
+const NdiApi *api()
+{
+    if (const NdiApi *table = installed.load(std::memory_order_acquire))
+        return table;
+    return realApi();
+}
+
+void install(const NdiApi *table)
+{
+    installed.store(table, std::memory_order_release);
+}
+
+std::string loadedFrom()
+{
+    // Through realApi(): the once flag orders this read after the search.
+    return realApi() ? real().loaded.from : std::string();
+}
+
+} // namespace NdiRuntime
