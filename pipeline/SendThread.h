@@ -1,10 +1,24 @@
 #pragma once
 
+#include <Processing.NDI.Lib.h>
+
 #include <QMutex>
 #include <QThread>
+#include <QWaitCondition>
 
-// The send engine. Public interface fixed here so the window can be written against it;
-// members and the rest are the send engine issue's.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+struct NdiApi;
+
+// Frames handed to NDI since the process started; never reset, so the rate report keeps its
+// tenth-frame rhythm across stops and starts. Touched only by the send thread (and read by
+// tests once it has ended).
+extern std::int64_t sentFrameCount;
+
+// The send engine: takes the oldest captured frame, hands it to the NDI sender as one
+// progressive BGRX frame at 30000/1001 and reports the achieved rate every ten frames.
 class SendThread : public QThread
 {
     Q_OBJECT
@@ -16,9 +30,31 @@ public:
     void startSend(int width, int height, int left, int top);
     void stopSend();
 
+    // A steady clock in nanoseconds. Tests put in their own to get exact figures; null puts
+    // the real steady clock back. Only while no engine is sending.
+    using ClockNs = std::int64_t (*)();
+    static void setClock(ClockNs clock);
+
 signals:
     void sendCurFPS(float);
 
 protected:
     void run() override;
+
+private:
+    // Sleeps up to ms milliseconds, or until stopSend() clears running.
+    void pauseUntilStopped(unsigned long ms);
+
+    NDIlib_video_frame_v2_t videoFrame;
+    NDIlib_send_instance_t sender = nullptr;
+    std::atomic<bool> running{false};
+    QMutex mutex;
+
+    // The runtime's table as initNDI() found it; null when there is none.
+    const NdiApi *ndi = nullptr;
+    // What videoFrame.p_data points to: one block per run, reused for every frame.
+    std::unique_ptr<uint8_t[]> sendBuffer;
+    std::size_t sendBufferBytes = 0;
+    // Wakes the send thread's pauses when stopSend() clears running.
+    QWaitCondition stopped;
 };

@@ -1,0 +1,171 @@
+#include "SendThread.h"
+
+#include "ExitSignal.h"
+#include "NdiRuntime.h"
+#include "XCaptureThread.h"
+
+#include <QMutexLocker>
+
+#include <chrono>
+#include <cstring>
+#include <new>
+
+std::int64_t sentFrameCount = 0;
+
+namespace {
+
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::atomic<SendThread::ClockNs> clockNs{&steadyNs};
+
+// How long the loop waits for a frame before looking at its flags again. Short, so that a
+// stop is noticed quickly even if nothing wakes the wait.
+constexpr unsigned long framePollMs = 30;
+// The pause after a frame handed to NDI.
+constexpr unsigned long pauseAfterSendMs = 10;
+// Without a sender, frames are dropped at about the frame rate, as a clocked sender would
+// take them, rather than as fast as the screen can be copied.
+constexpr unsigned long dropPeriodMs = 33;
+
+} // namespace
+
+void SendThread::setClock(ClockNs clock)
+{
+    clockNs.store(clock ? clock : &steadyNs);
+}
+
+SendThread::SendThread(QObject *parent) : QThread(parent)
+{
+    videoFrame.xres = 0;
+    videoFrame.yres = 0;
+    videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
+    videoFrame.frame_rate_N = 30000;
+    videoFrame.frame_rate_D = 1001;
+    videoFrame.picture_aspect_ratio = 0.0f;
+    videoFrame.frame_format_type = NDIlib_frame_format_type_progressive;
+    videoFrame.timecode = NDIlib_send_timecode_synthesize;
+    videoFrame.p_data = nullptr;
+    videoFrame.line_stride_in_bytes = 0;
+    videoFrame.p_metadata = nullptr;
+    videoFrame.timestamp = 0;
+}
+
+SendThread::~SendThread()
+{
+    // Both worker threads end before the send buffer goes.
+    stopSend();
+}
+
+bool SendThread::initNDI()
+{
+    ndi = NdiRuntime::api();
+    if (!ndi || !ndi->initialize())
+        return false;
+    ExitSignal::installHandlers();
+
+    NDIlib_send_create_t create;
+    create.p_ndi_name = "NDI";
+    create.p_groups = nullptr;
+    create.clock_video = true;
+    create.clock_audio = true;
+    sender = ndi->send_create(&create);
+    return sender != nullptr;
+}
+
+void SendThread::startSend(int width, int height, int left, int top)
+{
+    // The window never starts twice, but a buffer must not be replaced under a running loop.
+    if (isRunning())
+        stopSend();
+
+    XCaptureThread::instance().startCapture(width, height, left, top);
+
+    videoFrame.xres = width;
+    videoFrame.yres = height;
+    videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
+
+    sendBuffer.reset();
+    sendBufferBytes = 0;
+    const long long bytes = static_cast<long long>(width) * height * 4;
+    if (width > 0 && height > 0 && bytes <= INT32_MAX) {
+        sendBuffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(bytes)]);
+        if (sendBuffer)
+            sendBufferBytes = static_cast<std::size_t>(bytes);
+    }
+    videoFrame.p_data = sendBuffer.get();
+
+    {
+        QMutexLocker lock(&mutex);
+        running = true;
+    }
+    start(QThread::InheritPriority);
+}
+
+void SendThread::stopSend()
+{
+    {
+        QMutexLocker lock(&mutex);
+        running = false;
+        stopped.wakeAll();
+    }
+    {
+        // Lock order: this engine's mutex, then (inside stopCapture) the capture engine's.
+        QMutexLocker lock(&mutex);
+        XCaptureThread::instance().stopCapture();
+    }
+    wait();
+}
+
+void SendThread::pauseUntilStopped(unsigned long ms)
+{
+    QMutexLocker lock(&mutex);
+    if (running)
+        stopped.wait(&mutex, ms);
+}
+
+void SendThread::run()
+{
+    std::int64_t windowStart = clockNs.load()();
+    if (!running)
+        return;
+    XCaptureThread &capture = XCaptureThread::instance();
+    do {
+        if (exitRequested) {
+            // Nothing more is sent in this run or any later one; sleep until the stop.
+            QMutexLocker lock(&mutex);
+            while (running)
+                stopped.wait(&mutex);
+            break;
+        }
+        // Sleeps on the capture engine's condition while the queue is empty.
+        FramePtr frame = capture.waitFrame(framePollMs);
+        if (!frame)
+            continue;
+        const std::size_t frameBytes = static_cast<std::size_t>(frame->byteCount());
+        const bool sendable = sender && frameBytes == sendBufferBytes && sendBufferBytes > 0;
+        if (!sendable || exitRequested) {
+            // No sender (initNDI() failed) or no buffer: the frame goes nowhere and is
+            // neither counted nor reported.
+            frame.reset();
+            pauseUntilStopped(dropPeriodMs);
+            continue;
+        }
+        std::memcpy(sendBuffer.get(), frame->bytes.get(), frameBytes);
+        ndi->send_send_video_v2(sender, &videoFrame);
+        if (sentFrameCount != 0 && sentFrameCount % 10 == 0) {
+            const std::int64_t now = clockNs.load()();
+            const float seconds = static_cast<float>(now - windowStart) / 1.0e9f;
+            const float fps = 10.0f / seconds;
+            windowStart = now;
+            emit sendCurFPS(fps);
+        }
+        frame.reset();
+        ++sentFrameCount;
+        msleep(pauseAfterSendMs);
+    } while (running);
+}
