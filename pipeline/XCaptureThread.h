@@ -2,13 +2,14 @@
 
 #include "ScreenCopy.h"
 
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 
 // One captured picture: height rows top to bottom, width * 4 bytes each with no gap, every
 // pixel blue, green, red and an unused fourth byte (NDI's BGRX).
@@ -34,7 +35,8 @@ public:
 
     // The oldest queued frame, or null when the queue is empty; never waits.
     FramePtr popFrame();
-    // As popFrame(), but waits up to timeoutMs for a frame when the queue is empty.
+    // As popFrame(), but waits up to timeoutMs for a frame when the queue is empty. A stop
+    // wakes it early (it then returns null), so a consumer never sleeps through a stop.
     FramePtr waitFrame(unsigned long timeoutMs);
 
     // Replaces the platform screen copy, e.g. with a test's fake. Only while idle.
@@ -45,5 +47,29 @@ protected:
 
 private:
     XCaptureThread();
-    // (members are the implementer's; see the capture engine issue)
+    // Detaches the front buffer and wakes the capture thread; the caller holds the mutex.
+    FramePtr takeFront();
+
+    std::atomic<bool> stopFlag{false};
+    const int capacity = 3;
+    int width = 0;
+    int height = 0;
+    int left = 0;
+    int top = 0;
+    std::deque<FramePtr> frames;
+    // std::mutex rather than QMutex: Qt's mutex sits on futexes inside the uninstrumented
+    // libQt5Core, so ThreadSanitizer cannot see it and reports every guarded access as a race.
+    // The pthread-based standard primitives are understood by it.
+    std::mutex mutex;
+    // Wakes the capture thread when a place in the queue frees up or a stop arrives, so a
+    // full queue costs no CPU.
+    std::condition_variable placeFreed;
+    // Wakes waitFrame() when a frame is appended or a stop arrives.
+    std::condition_variable frameAdded;
+    // Counts stops, so that waitFrame() can tell a stop from a spurious wake-up.
+    std::uint64_t stopCount = 0;
+    std::unique_ptr<ScreenCopy> screenCopy;
+    // begin() was called on screenCopy and end() is still due (the "image" of a run).
+    bool copyPrepared = false;
+    int frameBytes = 0;
 };
