@@ -1,0 +1,77 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// A client of the X server under test that paints a known picture on the root window, so a
+// capture can be compared byte for byte. Xvfb runs with -noreset: the picture stays.
+class XRoot
+{
+public:
+    // Connects to $DISPLAY, or to the display given.
+    explicit XRoot(const char *display = nullptr);
+    ~XRoot();
+    XRoot(const XRoot &) = delete;
+    XRoot &operator=(const XRoot &) = delete;
+
+    bool connected() const { return connection != nullptr; }
+    int width() const { return rootWidth; }
+    int height() const { return rootHeight; }
+    int depth() const { return rootDepth; }
+
+    // Paints pattern() over the whole root window; true once the server has drawn it.
+    bool paintPattern();
+
+    // The painted pixel at root (x, y), as the four frame bytes blue, green, red, unused.
+    static std::uint32_t pattern(int x, int y);
+    // The frame a capture of the rectangle must give, for the part on a root of rootW x
+    // rootH; pixels outside it hold `outside`.
+    static std::vector<unsigned char> expectedFrame(int width, int height, int left, int top,
+                                                    int rootW, int rootH, unsigned char outside);
+
+private:
+    struct Closer
+    {
+        void operator()(xcb_connection_t *c) const { xcb_disconnect(c); }
+    };
+    std::unique_ptr<xcb_connection_t, Closer> connection;
+    xcb_window_t root = 0;
+    int rootWidth = 0;
+    int rootHeight = 0;
+    int rootDepth = 0;
+};
+
+// A System V shared memory segment as /proc/sysvipc/shm lists it.
+struct ShmSegmentInfo
+{
+    int id;
+    unsigned perms;
+    long long size;
+};
+// The segments that process pid created and that still exist (attached or not yet removed).
+std::vector<ShmSegmentInfo> shmSegmentsCreatedBy(long pid);
+
+// An Xvfb of its own for a test that needs a different screen (e.g. another depth); stopped
+// on destruction.
+class XvfbServer
+{
+public:
+    // screen as Xvfb takes it, e.g. "640x480x16"; extraArgs e.g. "-extension MIT-SHM".
+    explicit XvfbServer(const QString &screen, const QStringList &extraArgs = {});
+    ~XvfbServer();
+    XvfbServer(const XvfbServer &) = delete;
+    XvfbServer &operator=(const XvfbServer &) = delete;
+    // ":N", or empty when the server did not start.
+    QString display() const { return name; }
+
+private:
+    struct Process;
+    std::unique_ptr<Process> process;
+    QString name;
+};
