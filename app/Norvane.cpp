@@ -1,0 +1,235 @@
+#include "Norvane.h"
+
+#include "SendThread.h"
+
+#include <QAction>
+#include <QDesktopWidget>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QTimer>
+
+#include <climits>
+#include <cmath>
+
+bool isSending = false;
+
+namespace {
+const char *const windowIconPath = ":/Norvane/Resources/Orlecast.ico";
+const char *const sendImagePath = ":/Norvane/Resources/iconSendBtn.png";
+const char *const stopImagePath = ":/Norvane/Resources/iconStopBtn.png";
+const char *const closeImagePath = ":/Norvane/Resources/btnClose.png";
+// Each button image is a strip of four state pictures side by side.
+const int stripFrames = 4;
+// Screen numbers the list looks at, whatever the desktop reports.
+const int examinedScreens = 4;
+} // namespace
+
+Norvane::Norvane(QWidget *parent) : Norvane(parent, nullptr) {}
+
+Norvane::Norvane(QWidget *parent, const ScreenProvider &screens) : Norvane(parent, &screens) {}
+
+Norvane::Norvane(QWidget *parent, const ScreenProvider *screens)
+    : QWidget(parent), sendThread(nullptr), desktop(nullptr), pressPos(0, 0), dragging(false),
+      trayIcon(nullptr), trayMenu(nullptr)
+{
+    ui.setupUi(this);
+    sendThread = new SendThread(this);
+
+    setWindowFlags(Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground, true);
+    setWindowIcon(QIcon(QString::fromLatin1(windowIconPath)));
+
+    connect(ui.sendButton, SIGNAL(clicked()), this, SLOT(OnSendBtn()));
+    connect(ui.closeButton, SIGNAL(clicked()), this, SLOT(OnCloseBtn()));
+    // The rate is measured on the send thread.
+    connect(sendThread, SIGNAL(sendCurFPS(float)), this, SLOT(ShowCurFPS(float)),
+            Qt::QueuedConnection);
+    // Must exist before the list is filled: the first insertion sets the capture rectangle.
+    connect(ui.screenCmb, SIGNAL(currentIndexChanged(int)), this, SLOT(OnScreenChange(int)));
+
+    desktop = new QDesktopWidget;
+    if (screens)
+        InitScreenList(*screens);
+    else
+        InitScreenList();
+
+    ui.closeButton->setImage(QString::fromLatin1(closeImagePath), stripFrames);
+    ui.sendButton->setImage(QString::fromLatin1(sendImagePath), stripFrames);
+    ui.sendButton->setText(tr("开始发送"));
+
+    // The audio row is never used.
+    ui.label_2->setVisible(false);
+    ui.audioCmb->setVisible(false);
+
+    // A failed start-up is not shown: the window opens all the same and sending stays mute.
+    sendThread->initNDI();
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setIcon(QIcon(QString::fromLatin1(windowIconPath)));
+    InitTrayMenu();
+    trayIcon->setContextMenu(trayMenu);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &Norvane::OnSystemActive);
+    trayIcon->setToolTip(QStringLiteral("NDI Sender"));
+    trayIcon->show();
+}
+
+Norvane::~Norvane()
+{
+    // The icon leaves the notification area before anything else of the window goes.
+    delete trayIcon;
+    trayIcon = nullptr;
+    delete desktop;
+    desktop = nullptr;
+}
+
+void Norvane::InitScreenList()
+{
+    const DesktopScreenProvider screens(desktop);
+    InitScreenList(screens);
+}
+
+void Norvane::InitScreenList(const ScreenProvider &screens)
+{
+    const int count = screens.numScreens();
+
+    screenGeometries.clear();
+    screenGeometries.append(screens.screenGeometry(-1));
+    for (int s = 0; s < examinedScreens; ++s) {
+        const QRect rect = screens.screenGeometry(s);
+        if (screenGeometries.contains(rect))
+            continue;
+        if (rect.width() > 0)
+            screenGeometries.append(rect);
+    }
+
+    ui.screenCmb->clear();
+    for (int i = 0; i < count; ++i)
+        ui.screenCmb->insertItem(i, tr("屏幕 ") + QString::number(i + 1));
+}
+
+void Norvane::OnScreenChange(int index)
+{
+    // -1 comes while the selector is being cleared. Entries beyond the list (more than four
+    // screens, or mirrored screens) have no rectangle of their own: choosing one keeps the
+    // current capture rectangle rather than guessing another screen.
+    if (index < 0 || index >= screenGeometries.size())
+        return;
+    captureRect = screenGeometries.at(index);
+}
+
+void Norvane::OnSendBtn()
+{
+    isSending = !isSending;
+    if (isSending) {
+        const QPoint topLeft = captureRect.topLeft();
+        sendThread->startSend(captureRect.width(), captureRect.height(), topLeft.x(), topLeft.y());
+        ui.sendButton->setImage(QString::fromLatin1(stopImagePath), stripFrames);
+        ui.sendButton->setText(tr("停止发送"));
+    } else {
+        sendThread->stopSend();
+        ui.sendButton->setImage(QString::fromLatin1(sendImagePath), stripFrames);
+        ui.sendButton->setText(tr("开始发送"));
+        // No context object: the reset fires even if a new run has begun meanwhile, and the
+        // next report overwrites it. The guard only keeps a destroyed window safe.
+        QPointer<QLabel> label = ui.fpsLable;
+        QTimer::singleShot(500, [label] {
+            if (label)
+                label->setText(QString::number(0));
+        });
+    }
+}
+
+void Norvane::ShowCurFPS(float f)
+{
+    // Truncation toward zero; values no int can hold are pinned rather than left undefined.
+    const double t = std::trunc(static_cast<double>(f));
+    int shown = 0;
+    if (std::isnan(t))
+        shown = 0;
+    else if (t >= static_cast<double>(INT_MAX))
+        shown = INT_MAX;
+    else if (t <= static_cast<double>(INT_MIN))
+        shown = INT_MIN;
+    else
+        shown = static_cast<int>(t);
+    ui.fpsLable->setText(QString::number(shown));
+}
+
+void Norvane::OnCloseBtn()
+{
+    // Hidden, the window comes back through the tray. Without a notification area it could
+    // never come back, so it is minimized instead.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void Norvane::OnActionExit()
+{
+    close();
+}
+
+void Norvane::InitTrayMenu()
+{
+    trayMenu = new QMenu(this);
+
+    auto *showAction = new QAction(trayMenu);
+    auto *startAction = new QAction(trayMenu);
+    auto *stopAction = new QAction(trayMenu);
+    auto *exitAction = new QAction(trayMenu);
+
+    showAction->setText(tr("显示主窗口"));
+    startAction->setText(tr("开始发送"));
+    stopAction->setText(tr("停止发送"));
+    exitAction->setText(tr("退出"));
+
+    trayMenu->addAction(showAction);
+    trayMenu->addAction(startAction);
+    trayMenu->addAction(stopAction);
+    trayMenu->addAction(exitAction);
+
+    // Both send entries toggle: neither looks at the current state.
+    connect(showAction, &QAction::triggered, this, [this] { show(); });
+    connect(startAction, &QAction::triggered, this, &Norvane::OnSendBtn);
+    connect(stopAction, &QAction::triggered, this, &Norvane::OnSendBtn);
+    connect(exitAction, &QAction::triggered, this, &Norvane::OnActionExit);
+}
+
+void Norvane::OnSystemActive(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Context:
+        trayMenu->show();
+        break;
+    case QSystemTrayIcon::DoubleClick:
+        show();
+        break;
+    default:
+        break;
+    }
+}
+
+void Norvane::mousePressEvent(QMouseEvent *event)
+{
+    pressPos = event->pos();
+    dragging = true;
+    event->accept();
+}
+
+void Norvane::mouseMoveEvent(QMouseEvent *event)
+{
+    // Only a pure left-button drag moves the window; the pressed point stays under the pointer.
+    if (dragging && event->buttons() == Qt::LeftButton)
+        move(event->globalPos() - pressPos);
+    event->accept();
+}
+
+void Norvane::mouseReleaseEvent(QMouseEvent *event)
+{
+    dragging = false;
+    event->accept();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "ScreenProvider.h"
+#include "ui_Norvane.h"
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class QDesktopWidget;
+class QMenu;
+class QMouseEvent;
+class SendThread;
+
+// State of the send toggle, shared by the whole process and touched only on the GUI thread.
+extern bool isSending;
+
+// The main window: frameless and translucent, owns the send engine, keeps the capture
+// rectangle, turns the send button into a start/stop toggle, shows the rate, hides itself to
+// the tray and can be dragged by any point.
+class Norvane : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Norvane(QWidget *parent = nullptr);
+    // As above, but the screen list is built from `screens` instead of the desktop. The
+    // provider is read only during construction.
+    Norvane(QWidget *parent, const ScreenProvider &screens);
+    ~Norvane() override;
+
+    // The area the next start will publish.
+    QRect currentCaptureRect() const { return captureRect; }
+
+public slots:
+    void OnSendBtn();
+    void ShowCurFPS(float f);
+    void OnCloseBtn();
+    void OnActionExit();
+    void OnSystemActive(QSystemTrayIcon::ActivationReason reason);
+    void OnScreenChange(int index);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    Norvane(QWidget *parent, const ScreenProvider *screens);
+
+    void InitScreenList();
+    void InitScreenList(const ScreenProvider &screens);
+    void InitTrayMenu();
+
+    Ui_NorvaneClass ui;
+    SendThread *sendThread;
+    QDesktopWidget *desktop;
+    QPoint pressPos;
+    bool dragging;
+    QSystemTrayIcon *trayIcon;
+    QMenu *trayMenu;
+    QList<QRect> screenGeometries;
+    QRect captureRect;
+};
