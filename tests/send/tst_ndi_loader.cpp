@@ -1,0 +1,167 @@
+// The runtime loader: where it looks and in which order, which libraries it refuses, and the
+// one line it prints when nothing serves. Stand-in libraries play the runtime here.
+#include "DynamicLibrary.h"
+#include "NdiRuntime.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <dlfcn.h>
+
+#include <cstdio>
+
+namespace {
+
+using Candidates = std::vector<NdiRuntime::Candidate>;
+
+QStringList names(const Candidates &c)
+{
+    QStringList out;
+    for (const auto &x : c)
+        out << QString::fromStdString(x.name) + (x.bare ? " (bare)" : "");
+    return out;
+}
+
+// A folder holding a copy of a stand-in library under the runtime's name.
+struct Folder
+{
+    QTemporaryDir dir;
+    explicit Folder(const char *library = nullptr)
+    {
+        if (library)
+            QFile::copy(library, dir.filePath("libndi.so.6"));
+    }
+    std::string path() const { return dir.path().toStdString(); }
+    std::string lib() const { return path() + "/libndi.so.6"; }
+};
+
+bool isLoaded(const std::string &path)
+{
+    void *h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h)
+        dlclose(h);
+    return h != nullptr;
+}
+
+} // namespace
+
+class TestNdiLoader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void searchesEnvironmentFoldersThenExecutableFolderThenSystemNames()
+    {
+        QCOMPARE(names(NdiRuntime::searchOrder("/v6", "/v5/", "/exe")),
+                 (QStringList{"/v6/libndi.so.6", "/v6/libndi.so.5", "/v5/libndi.so.6",
+                              "/v5/libndi.so.5", "/exe/libndi.so.6", "/exe/libndi.so.5",
+                              "libndi.so.6 (bare)", "libndi.so.5 (bare)"}));
+        // Unset, empty or relative folders would mean the working directory: left out.
+        QCOMPARE(names(NdiRuntime::searchOrder(nullptr, "relative/dir", "")),
+                 (QStringList{"libndi.so.6 (bare)", "libndi.so.5 (bare)"}));
+        QCOMPARE(names(NdiRuntime::searchOrder("", nullptr, "/exe")),
+                 (QStringList{"/exe/libndi.so.6", "/exe/libndi.so.5", "libndi.so.6 (bare)",
+                              "libndi.so.5 (bare)"}));
+    }
+
+    void executableDirectoryIsThisTestsFolder()
+    {
+        QCOMPARE(QString::fromStdString(executableDirectory()),
+                 QCoreApplication::applicationDirPath());
+    }
+
+    void takesTheFirstCompleteLibrary()
+    {
+        Folder empty, partial(NDI_STUB_PARTIAL_PATH), full(NDI_STUB_FULL_PATH),
+            later(NDI_STUB_FULL_PATH);
+        const auto loaded = NdiRuntime::load(
+            NdiRuntime::searchOrder(empty.path().c_str(), partial.path().c_str(), full.path()));
+        QVERIFY(loaded.ok());
+        QCOMPARE(loaded.from, full.lib());
+        QVERIFY(loaded.table.initialize && loaded.table.send_create &&
+                loaded.table.send_send_video_v2);
+        QVERIFY(loaded.table.initialize());
+        // Optional functions the stand-in lacks stay null.
+        QVERIFY(!loaded.table.find_create_v2);
+        // The partial library was opened, refused and closed again.
+        QVERIFY(!isLoaded(partial.lib()));
+        QVERIFY(!isLoaded(later.lib()));
+
+        // The first folder wins over later ones.
+        const auto first = NdiRuntime::load(
+            NdiRuntime::searchOrder(later.path().c_str(), full.path().c_str(), empty.path()));
+        QCOMPARE(first.from, later.lib());
+    }
+
+    void refusesALibraryWithoutTheVideoSend()
+    {
+        Folder partial(NDI_STUB_PARTIAL_PATH);
+        DynamicLibrary lib = DynamicLibrary::openPath(partial.lib());
+        QVERIFY(lib.isOpen());
+        NdiApi table;
+        QVERIFY(!NdiRuntime::resolve(lib, table));
+        QVERIFY(!table.initialize); // nothing half-filled is left behind
+
+        const auto loaded =
+            NdiRuntime::load({{partial.lib(), false}, {"libndi-nowhere.so.6", true}});
+        QVERIFY(!loaded.ok());
+        QVERIFY(!loaded.table.initialize);
+    }
+
+    void openPathNeverSearches()
+    {
+        QVERIFY(!DynamicLibrary::openPath("libc.so.6").isOpen());
+        QVERIFY(!DynamicLibrary::openSystem("/lib/x86_64-linux-gnu/libc.so.6").isOpen());
+        DynamicLibrary libc = DynamicLibrary::openSystem("libc.so.6");
+        QVERIFY(libc.isOpen());
+        QVERIFY(libc.symbol("malloc") != nullptr);
+        QVERIFY(libc.symbol("no_such_symbol_here") == nullptr);
+        DynamicLibrary moved = std::move(libc);
+        QVERIFY(!libc.isOpen());
+        QVERIFY(moved.symbol("malloc") != nullptr);
+    }
+
+    // In a child process: no runtime in the folders it is told about, and stand-ins in its
+    // working directory, which must not be searched. It prints one line, however often asked.
+    void missingRuntimePrintsOneLine()
+    {
+        Folder empty, cwd(NDI_STUB_FULL_PATH);
+        QFile::copy(NDI_STUB_FULL_PATH, cwd.dir.filePath("libndi.so.5"));
+        QProcess child;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("NDI_RUNTIME_DIR_V6", QString::fromStdString(empty.path()));
+        env.insert("NDI_RUNTIME_DIR_V5", "");
+        env.remove("LD_LIBRARY_PATH");
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(QString::fromStdString(cwd.path()));
+        child.start(QCoreApplication::applicationFilePath(), {"--ask-three-times"});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+        const QString err = QString::fromLocal8Bit(child.readAllStandardError());
+        const QStringList lines = err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines[0].contains("NDI runtime not found"));
+        QVERIFY(lines[0].contains(QString::fromStdString(empty.path()) + "/libndi.so.6"));
+        QVERIFY(lines[0].contains("libndi.so.5 (system loader)"));
+        QVERIFY(lines[0].contains("https://ndi.video/tools/"));
+        QVERIFY(!lines[0].contains(QString::fromStdString(cwd.path())));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && std::string(argv[1]) == "--ask-three-times") {
+        for (int i = 0; i < 3; ++i) {
+            if (NdiRuntime::api() != nullptr)
+                return 1;
+        }
+        return NdiRuntime::loadedFrom().empty() ? 0 : 1;
+    }
+    QCoreApplication app(argc, argv);
+    TestNdiLoader test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_ndi_loader.moc"
