@@ -156,6 +156,7 @@ private slots:
         QTest::newRow("zero height") << 1920 << 0;
         QTest::newRow("both zero") << 0 << 0;
         QTest::newRow("negative width") << -4 << 10;
+        QTest::newRow("beyond an int of bytes") << 70000 << 70000;
     }
     void emptyRectangles()
     {
