@@ -27,8 +27,10 @@ struct Real
 
 Real &real()
 {
-    static Real instance;
-    return instance;
+    // Never destroyed: closing the library at exit would pull the code from under the
+    // runtime's own threads, which live as long as the sender, that is to the very end.
+    static Real *const instance = new Real;
+    return *instance;
 }
 
 #ifdef _WIN32

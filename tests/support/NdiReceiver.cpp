@@ -1,0 +1,128 @@
+#include "NdiReceiver.h"
+
+#include <chrono>
+#include <cstring>
+
+std::int64_t NdiReceiver::steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::uint32_t NdiReceiver::Frame::rgb(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= width || y >= height || pixels.empty())
+        return 0;
+    const std::uint8_t *p = pixels.data() + (std::size_t(y) * width + x) * 4;
+    return std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+}
+
+NdiReceiver::NdiReceiver(const NdiApi *api) : ndi(api) {}
+
+NdiReceiver::~NdiReceiver()
+{
+    if (receiver)
+        ndi->recv_destroy(receiver);
+    if (finder)
+        ndi->find_destroy(finder);
+}
+
+bool NdiReceiver::usable() const
+{
+    return ndi && ndi->initialize && ndi->find_create_v2 && ndi->find_wait_for_sources &&
+           ndi->find_get_current_sources && ndi->find_destroy && ndi->recv_create_v3 &&
+           ndi->recv_capture_v2 && ndi->recv_free_video_v2 && ndi->recv_destroy;
+}
+
+bool NdiReceiver::connect(const std::string &suffix, int timeoutMs)
+{
+    if (!usable() || !ndi->initialize())
+        return false;
+    if (!finder) {
+        NDIlib_find_create_t settings;
+        settings.show_local_sources = true;
+        settings.p_groups = nullptr;
+        settings.p_extra_ips = "127.0.0.1";
+        finder = ndi->find_create_v2(&settings);
+        if (!finder)
+            return false;
+    }
+    const std::int64_t deadline = steadyNs() + std::int64_t(timeoutMs) * 1000000;
+    while (steadyNs() < deadline) {
+        // Sleeps in the runtime until the list changes or the time is up.
+        ndi->find_wait_for_sources(finder, 500);
+        uint32_t count = 0;
+        const NDIlib_source_t *sources = ndi->find_get_current_sources(finder, &count);
+        for (uint32_t i = 0; i < count; ++i) {
+            const std::string name = sources[i].p_ndi_name ? sources[i].p_ndi_name : "";
+            if (name.size() < suffix.size() ||
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+                continue;
+            NDIlib_recv_create_v3_t create;
+            create.source_to_connect_to = sources[i];
+            create.color_format = NDIlib_recv_color_format_BGRX_BGRA;
+            create.bandwidth = NDIlib_recv_bandwidth_highest;
+            create.allow_video_fields = false;
+            create.p_ndi_name = "norvane test receiver";
+            receiver = ndi->recv_create_v3(&create);
+            if (!receiver)
+                return false;
+            source = name;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool NdiReceiver::receiveFrame(int timeoutMs)
+{
+    if (!receiver)
+        return false;
+    const std::int64_t deadline = steadyNs() + std::int64_t(timeoutMs) * 1000000;
+    for (;;) {
+        const std::int64_t left = (deadline - steadyNs()) / 1000000;
+        if (left <= 0)
+            return false;
+        NDIlib_video_frame_v2_t video;
+        const NDIlib_frame_type_e type =
+            ndi->recv_capture_v2(receiver, &video, nullptr, nullptr, uint32_t(left));
+        if (type == NDIlib_frame_type_error)
+            return false;
+        if (type != NDIlib_frame_type_video)
+            continue; // status changes and the like; the wait goes on
+        const std::int64_t arrival = steadyNs();
+        ++frames;
+        last.width = video.xres;
+        last.height = video.yres;
+        last.rateN = video.frame_rate_N;
+        last.rateD = video.frame_rate_D;
+        last.fourCC = video.FourCC;
+        last.pixels.clear();
+        if (keepPixels && video.p_data && video.xres > 0 && video.yres > 0) {
+            const std::size_t row = std::size_t(video.xres) * 4;
+            const std::size_t stride =
+                video.line_stride_in_bytes > 0 ? std::size_t(video.line_stride_in_bytes) : row;
+            last.pixels.resize(row * std::size_t(video.yres));
+            for (int y = 0; y < video.yres; ++y)
+                std::memcpy(last.pixels.data() + row * y, video.p_data + stride * y, row);
+        }
+        if (onFrame)
+            onFrame(video, arrival);
+        ndi->recv_free_video_v2(receiver, &video);
+        return true;
+    }
+}
+
+int NdiReceiver::receiveFor(int ms)
+{
+    const int before = frames;
+    const std::int64_t deadline = steadyNs() + std::int64_t(ms) * 1000000;
+    for (;;) {
+        const std::int64_t left = (deadline - steadyNs()) / 1000000;
+        if (left <= 0)
+            break;
+        receiveFrame(int(left));
+    }
+    return frames - before;
+}

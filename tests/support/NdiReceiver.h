@@ -1,0 +1,67 @@
+#pragma once
+
+#include "NdiRuntime.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A receiver on the real NDI runtime, through the loader's table: finds a source on loopback
+// (extra IP 127.0.0.1, no mDNS needed), connects in BGRX/BGRA and counts what arrives. Not
+// thread-safe: use one receiver from one thread.
+class NdiReceiver
+{
+public:
+    struct Frame
+    {
+        int width = 0;
+        int height = 0;
+        int rateN = 0;
+        int rateD = 0;
+        NDIlib_FourCC_type_e fourCC = NDIlib_FourCC_type_UYVY;
+        // Rows packed, width * 4 bytes each, blue, green, red, fourth byte. Empty when pixels
+        // are not kept.
+        std::vector<std::uint8_t> pixels;
+
+        // The pixel at (x, y) as 0xRRGGBB; 0 when outside or not kept.
+        std::uint32_t rgb(int x, int y) const;
+    };
+
+    explicit NdiReceiver(const NdiApi *api = NdiRuntime::api());
+    ~NdiReceiver();
+    NdiReceiver(const NdiReceiver &) = delete;
+    NdiReceiver &operator=(const NdiReceiver &) = delete;
+
+    // True when the table has everything a receiver needs.
+    bool usable() const;
+
+    // Waits up to timeoutMs for a source whose name ends in suffix and connects to it.
+    bool connect(const std::string &suffix = "(NDI)", int timeoutMs = 20000);
+    const std::string &sourceName() const { return source; }
+
+    // Waits up to timeoutMs for the next video frame; true when one arrived.
+    bool receiveFrame(int timeoutMs);
+    // Receives until ms have passed; returns the frames received meanwhile.
+    int receiveFor(int ms);
+
+    int frameCount() const { return frames; }
+    const Frame &lastFrame() const { return last; }
+
+    // Copying 4K pixels for every frame costs a benchmark dearly; off, only sizes are kept.
+    void setKeepPixels(bool keep) { keepPixels = keep; }
+    // Called with every video frame (its data valid only during the call) and its arrival on
+    // the steady clock in nanoseconds.
+    std::function<void(const NDIlib_video_frame_v2_t &, std::int64_t)> onFrame;
+
+    static std::int64_t steadyNs();
+
+private:
+    const NdiApi *ndi;
+    NDIlib_find_instance_t finder = nullptr;
+    NDIlib_recv_instance_t receiver = nullptr;
+    std::string source;
+    int frames = 0;
+    bool keepPixels = true;
+    Frame last;
+};
