@@ -245,12 +245,12 @@ def draw_send_frame(look):
     c = draw_pill(Canvas(w, h), look, w, h)
     glyph, drop = look[3], look[4]
     cy = h / 2 + drop
-    # a paper plane: the arrow head of "send", left of the centred text
-    upper = convex_polygon([(5.0, cy - 5.5), (15.0, cy), (7.5, cy)])
-    lower = convex_polygon([(7.5, cy), (15.0, cy), (5.0, cy + 5.5)])
+    # a paper plane, the arrow head of "send", in the margin left of the centred text
+    upper = convex_polygon([(2.5, cy - 4.5), (11.0, cy), (4.5, cy)])
+    lower = convex_polygon([(4.5, cy), (11.0, cy), (2.5, cy + 4.5)])
     c.paint(union(upper, lower), glyph)
     # the fold of the plane, a darker crease on its lower wing
-    c.paint(convex_polygon([(7.5, cy), (15.0, cy), (9.0, cy + 2.2)]), mix(glyph, look[1], 0.35))
+    c.paint(convex_polygon([(4.5, cy), (11.0, cy), (6.0, cy + 1.8)]), mix(glyph, look[1], 0.35))
     return c
 
 
@@ -258,7 +258,7 @@ def draw_stop_frame(look):
     w, h = 88, 26
     c = draw_pill(Canvas(w, h), look, w, h)
     glyph, drop = look[3], look[4]
-    c.paint(rounded_rect(10.0, h / 2 + drop, 4.0, 4.0, 1.2), glyph)
+    c.paint(rounded_rect(6.5, h / 2 + drop, 3.5, 3.5, 1.0), glyph)
     return c
 
 
