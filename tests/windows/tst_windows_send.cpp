@@ -1,0 +1,499 @@
+// The Windows path end to end: the cross-built check program runs the GDI screen copy and the
+// runtime loader under Wine with the Windows NDI runtime, and a receiver on the Linux runtime
+// takes what it sends. Needs scripts/ns-run (loopback only, Xvfb with -noreset).
+
+#include "NdiRuntime.h"
+
+#include <dlfcn.h>
+#include <xcb/xcb.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// The desktop picture: 40-pixel blocks whose colour follows the block's column and row, so a
+// copy from the wrong place shows the wrong colours. Steps of 40 levels stay apart well beyond
+// what the codec changes on a flat area.
+constexpr int blockSize = 40;
+
+struct Rgb
+{
+    int r, g, b;
+};
+
+Rgb blockColour(int x, int y)
+{
+    const int column = x / blockSize;
+    const int row = y / blockSize;
+    return {30 + 40 * (column % 6), 30 + 40 * (row % 6), 30 + 40 * ((column / 6 + row) % 6)};
+}
+
+// Paints the picture as the root window's background, so it survives any expose while Wine
+// starts and stops. Returns false without an X server.
+bool paintDesktop(QString *why)
+{
+    int screenNumber = 0;
+    xcb_connection_t *c = xcb_connect(nullptr, &screenNumber);
+    std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t *)> owner(c, xcb_disconnect);
+    if (xcb_connection_has_error(c)) {
+        *why = QStringLiteral("no X server at $DISPLAY");
+        return false;
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber; ++i)
+        xcb_screen_next(&it);
+    xcb_screen_t *screen = it.data;
+    if (screen->root_depth != 24 && screen->root_depth != 32) {
+        *why = QStringLiteral("root depth %1, the copy needs 32 bits per pixel")
+                   .arg(screen->root_depth);
+        return false;
+    }
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, screen->root_depth, pixmap, screen->root, screen->width_in_pixels,
+                      screen->height_in_pixels);
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, pixmap, 0, nullptr);
+    for (int y = 0; y < screen->height_in_pixels; y += blockSize) {
+        for (int x = 0; x < screen->width_in_pixels; x += blockSize) {
+            const Rgb colour = blockColour(x, y);
+            const uint32_t pixel = uint32_t(colour.r) << 16 | uint32_t(colour.g) << 8 | colour.b;
+            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &pixel);
+            const xcb_rectangle_t block{int16_t(x), int16_t(y), blockSize, blockSize};
+            xcb_poly_fill_rectangle(c, pixmap, gc, 1, &block);
+        }
+    }
+    xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXMAP, &pixmap);
+    xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
+    xcb_free_gc(c, gc);
+    xcb_free_pixmap(c, pixmap);
+    // A round trip: the server has drawn everything once it answers.
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return true;
+}
+
+QString windowsPath(const QString &unixPath)
+{
+    return QStringLiteral("Z:") + QString(unixPath).replace('/', '\\');
+}
+
+struct Received
+{
+    int xres = 0;
+    int yres = 0;
+    int rateN = 0;
+    int rateD = 0;
+    NDIlib_frame_format_type_e format = NDIlib_frame_format_type_progressive;
+    NDIlib_FourCC_type_e fourCC = NDIlib_FourCC_type_BGRX;
+    QByteArray pixels; // packed rows, 4 bytes a pixel
+};
+
+// A receiver on the Linux runtime, connected straight to an address: discovery finds nothing
+// between Wine and Linux in the namespace.
+class Receiver
+{
+public:
+    Receiver(const NdiApi &api, const QByteArray &address) : ndi(api), url(address)
+    {
+        NDIlib_recv_create_v3_t create;
+        create.source_to_connect_to.p_ndi_name = nullptr;
+        create.source_to_connect_to.p_url_address = url.constData();
+        create.color_format = NDIlib_recv_color_format_BGRX_BGRA;
+        create.bandwidth = NDIlib_recv_bandwidth_highest;
+        create.allow_video_fields = false;
+        create.p_ndi_name = "norvane windows check";
+        instance = ndi.recv_create_v3(&create);
+    }
+    ~Receiver()
+    {
+        if (instance)
+            ndi.recv_destroy(instance);
+    }
+    Receiver(const Receiver &) = delete;
+    Receiver &operator=(const Receiver &) = delete;
+
+    bool isValid() const { return instance != nullptr; }
+
+    // The next video frame within timeoutMs, or false.
+    bool next(Received &out, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            NDIlib_video_frame_v2_t video;
+            const auto type = ndi.recv_capture_v2(instance, &video, nullptr, nullptr, 200);
+            if (type != NDIlib_frame_type_video)
+                continue;
+            out.xres = video.xres;
+            out.yres = video.yres;
+            out.rateN = video.frame_rate_N;
+            out.rateD = video.frame_rate_D;
+            out.format = video.frame_format_type;
+            out.fourCC = video.FourCC;
+            const int stride =
+                video.line_stride_in_bytes ? video.line_stride_in_bytes : video.xres * 4;
+            out.pixels.resize(video.xres * video.yres * 4);
+            for (int y = 0; y < video.yres; ++y)
+                memcpy(out.pixels.data() + y * video.xres * 4, video.p_data + y * stride,
+                       size_t(video.xres) * 4);
+            ndi.recv_free_video_v2(instance, &video);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    const NdiApi &ndi;
+    QByteArray url;
+    NDIlib_recv_instance_t instance = nullptr;
+};
+
+// Where the frame's colours differ from the desktop picture at the rectangle's place: the
+// centre and four points just inside the corners of every whole block in the frame.
+QStringList compareWithDesktop(const Received &frame, int left, int top, int tolerance)
+{
+    QStringList faults;
+    auto check = [&](int fx, int fy) {
+        const auto *p = reinterpret_cast<const unsigned char *>(frame.pixels.constData()) +
+                        (fy * frame.xres + fx) * 4;
+        const Rgb want = blockColour(left + fx, top + fy);
+        if (std::abs(p[0] - want.b) > tolerance || std::abs(p[1] - want.g) > tolerance ||
+            std::abs(p[2] - want.r) > tolerance)
+            faults << QStringLiteral("(%1,%2): got rgb %3,%4,%5, want %6,%7,%8")
+                          .arg(fx)
+                          .arg(fy)
+                          .arg(p[2])
+                          .arg(p[1])
+                          .arg(p[0])
+                          .arg(want.r)
+                          .arg(want.g)
+                          .arg(want.b);
+    };
+    const int inset = 6;
+    for (int by = (blockSize - top % blockSize) % blockSize; by + blockSize <= frame.yres;
+         by += blockSize) {
+        for (int bx = (blockSize - left % blockSize) % blockSize; bx + blockSize <= frame.xres;
+             bx += blockSize) {
+            check(bx + blockSize / 2, by + blockSize / 2);
+            check(bx + inset, by + inset);
+            check(bx + blockSize - 1 - inset, by + inset);
+            check(bx + inset, by + blockSize - 1 - inset);
+            check(bx + blockSize - 1 - inset, by + blockSize - 1 - inset);
+        }
+    }
+    return faults;
+}
+
+// TCP ports a Wine process listens on. Wine keeps its sockets in wineserver, so they are
+// found by that process's name rather than by the program's pid.
+QList<int> wineListeningPorts()
+{
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), {QStringLiteral("-ltnpH")});
+    ss.waitForFinished(5000);
+    QList<int> ports;
+    const QRegularExpression line(QStringLiteral(R"(:(\d+)\s+\S+:\S+\s+users:.*wine)"));
+    for (const QString &text : QString::fromLocal8Bit(ss.readAllStandardOutput()).split('\n')) {
+        const auto m = line.match(text);
+        if (m.hasMatch())
+            ports << m.captured(1).toInt();
+    }
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+} // namespace
+
+class WindowsSendTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void loaderSearchesOnlyWhereItShould();
+    void startStopReleasesAllGdiObjects();
+    void sentFramesShowTheDesktopRectangle();
+
+private:
+    // Runs the check program under Wine; returns its exit code, -1 on a crash or time-out.
+    int runWine(const QString &exe, const QStringList &args, const QString &runtimeDir,
+                const QString &workDir, QString *out, QString *err, int timeoutMs = 60000);
+    QProcessEnvironment wineEnvironment(const QString &runtimeDir) const;
+    QString stopWine();
+
+    QString exe, dllDir, prefix, wine;
+    const NdiApi *linuxNdi = nullptr;
+};
+
+void WindowsSendTest::initTestCase()
+{
+    const QString source = qEnvironmentVariable("NORVANE_SOURCE_DIR");
+    QVERIFY2(!source.isEmpty(), "NORVANE_SOURCE_DIR is not set");
+    QProcess prepare;
+    prepare.start(source + QStringLiteral("/scripts/windows-check"), QStringList());
+    QVERIFY2(prepare.waitForFinished(280000), "cross-build and Wine prefix took too long");
+    QVERIFY2(prepare.exitStatus() == QProcess::NormalExit && prepare.exitCode() == 0,
+             prepare.readAllStandardError().constData());
+    for (const QString &line :
+         QString::fromLocal8Bit(prepare.readAllStandardOutput()).split('\n')) {
+        const int eq = line.indexOf('=');
+        const QString key = line.left(eq), value = line.mid(eq + 1);
+        if (key == QLatin1String("exe"))
+            exe = value;
+        else if (key == QLatin1String("dll_dir"))
+            dllDir = value;
+        else if (key == QLatin1String("prefix"))
+            prefix = value;
+        else if (key == QLatin1String("wine"))
+            wine = value;
+    }
+    QVERIFY(QFile::exists(exe));
+    QVERIFY(QFile::exists(dllDir + QStringLiteral("/Processing.NDI.Lib.x64.dll")));
+
+    QString why;
+    QVERIFY2(paintDesktop(&why), qPrintable(why));
+
+    linuxNdi = NdiRuntime::api();
+    QVERIFY2(linuxNdi, "the Linux NDI runtime did not load");
+    QVERIFY(linuxNdi->recv_create_v3 && linuxNdi->recv_capture_v2 && linuxNdi->recv_free_video_v2 &&
+            linuxNdi->recv_destroy);
+    QVERIFY(linuxNdi->initialize());
+    // The runtime is never shut down and keeps some memory to the end. Kept mapped past the
+    // loader's dlclose at exit, it can be named in the leak report, and suppressed there.
+    QVERIFY(dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
+}
+
+void WindowsSendTest::cleanupTestCase()
+{
+    if (!prefix.isEmpty())
+        QCOMPARE(stopWine(), QString());
+}
+
+QString WindowsSendTest::stopWine()
+{
+    QProcess stop;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WINEPREFIX"), prefix);
+    stop.setProcessEnvironment(env);
+    stop.start(QStringLiteral("wineserver"), {QStringLiteral("-k")});
+    if (!stop.waitForFinished(10000))
+        return QStringLiteral("wineserver -k did not return");
+    return QString();
+}
+
+QProcessEnvironment WindowsSendTest::wineEnvironment(const QString &runtimeDir) const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WINEPREFIX"), prefix);
+    env.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree=;mshtml="));
+    // The Linux runtime's folder must not reach the Windows loader.
+    env.remove(QStringLiteral("NDI_RUNTIME_DIR_V6"));
+    env.remove(QStringLiteral("NDI_RUNTIME_DIR_V5"));
+    if (!runtimeDir.isEmpty())
+        env.insert(QStringLiteral("NDI_RUNTIME_DIR_V6"), windowsPath(runtimeDir));
+    return env;
+}
+
+int WindowsSendTest::runWine(const QString &program, const QStringList &args,
+                             const QString &runtimeDir, const QString &workDir, QString *out,
+                             QString *err, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessEnvironment(wineEnvironment(runtimeDir));
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.start(wine, QStringList{program} + args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+        return -1;
+    }
+    *out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    *err = QString::fromLocal8Bit(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+void WindowsSendTest::loaderSearchesOnlyWhereItShould()
+{
+    QString out, err;
+    const QString dll = QStringLiteral("Processing.NDI.Lib.x64.dll");
+
+    // The folder in NDI_RUNTIME_DIR_V6; version 3.5 has no NDIlib_v5_load, so this also
+    // shows the symbol-by-symbol resolution.
+    QCOMPARE(runWine(exe, {QStringLiteral("load")}, dllDir, QString(), &out, &err), 0);
+    QVERIFY2(out.contains(QStringLiteral("loaded ") + windowsPath(dllDir) + '\\' + dll),
+             qPrintable(out + err));
+
+    // Beside the executable, with no variable set.
+    QTemporaryDir besideExe;
+    QVERIFY(besideExe.isValid());
+    const QString copiedExe = besideExe.filePath(QStringLiteral("windows_send_check.exe"));
+    QVERIFY(QFile::copy(exe, copiedExe));
+    QVERIFY(QFile::copy(dllDir + '/' + dll, besideExe.filePath(dll)));
+    QCOMPARE(runWine(copiedExe, {QStringLiteral("load")}, QString(), QString(), &out, &err), 0);
+    QVERIFY2(out.contains(QStringLiteral("loaded ") + windowsPath(besideExe.path()) + '\\' + dll),
+             qPrintable(out + err));
+
+    // Nowhere it may look, though the working directory holds it: one clear line, no crash.
+    QTemporaryDir bare;
+    QVERIFY(bare.isValid());
+    const QString bareExe = bare.filePath(QStringLiteral("windows_send_check.exe"));
+    QVERIFY(QFile::copy(exe, bareExe));
+    QTemporaryDir empty;
+    QVERIFY(empty.isValid());
+    QCOMPARE(runWine(bareExe, {QStringLiteral("load")}, empty.path(), dllDir, &out, &err), 3);
+    QVERIFY2(out.isEmpty(), qPrintable(out));
+    const QStringList lines = err.trimmed().split('\n');
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].startsWith(QStringLiteral("NDI runtime not found")), qPrintable(err));
+    QVERIFY2(lines[0].contains(windowsPath(empty.path()) + '\\' + dll), qPrintable(err));
+}
+
+void WindowsSendTest::startStopReleasesAllGdiObjects()
+{
+    QString out, err;
+    const int code = runWine(exe, {QStringLiteral("gdi-cycles"), QStringLiteral("300")}, dllDir,
+                             QString(), &out, &err);
+    const auto m =
+        QRegularExpression(QStringLiteral(R"(gdi (\w+) before (\d+) after (\d+) )")).match(out);
+    QVERIFY2(m.hasMatch(), qPrintable(out + err));
+    QCOMPARE(m.captured(3).toLong(), m.captured(2).toLong());
+    QVERIFY2(out.contains(QStringLiteral("failures 0")), qPrintable(out));
+    QCOMPARE(code, 0);
+}
+
+void WindowsSendTest::sentFramesShowTheDesktopRectangle()
+{
+    // Two runs as the send toggle makes them: start, stop, start with another rectangle.
+    // Neither starts at the desktop's corner, and left and top differ, so a copy from (0, 0)
+    // or with the two swapped shows other colours.
+    struct Run
+    {
+        int width, height, left, top;
+    };
+    const Run runs[] = {{320, 240, 120, 80}, {200, 160, 440, 280}};
+    const int framesPerRun = 60;
+
+    const QList<int> portsBefore = wineListeningPorts();
+    QProcess sender;
+    sender.setProcessEnvironment(wineEnvironment(dllDir));
+    QStringList args{exe, QStringLiteral("send")};
+    for (const Run &r : runs)
+        args << QStringLiteral("%1x%2+%3+%4:%5")
+                    .arg(r.width)
+                    .arg(r.height)
+                    .arg(r.left)
+                    .arg(r.top)
+                    .arg(framesPerRun);
+    sender.start(wine, args);
+    QVERIFY(sender.waitForStarted());
+    auto cleanup = qScopeGuard([&sender] {
+        if (sender.state() != QProcess::NotRunning) {
+            sender.kill();
+            sender.waitForFinished(5000);
+        }
+    });
+
+    QString senderOut;
+    QElapsedTimer timer;
+    timer.start();
+    while (!senderOut.contains(QStringLiteral("ready")) && timer.elapsed() < 30000 &&
+           sender.state() == QProcess::Running) {
+        sender.waitForReadyRead(200);
+        senderOut += QString::fromLocal8Bit(sender.readAllStandardOutput());
+    }
+    QVERIFY2(senderOut.contains(QStringLiteral("ready")),
+             qPrintable(senderOut + sender.readAllStandardError()));
+
+    // The sender listens on 5961 or the next free port.
+    int port = 0;
+    while (!port && timer.elapsed() < 30000) {
+        for (int p : wineListeningPorts())
+            if (p >= 5961 && !portsBefore.contains(p)) {
+                port = p;
+                break;
+            }
+        if (!port)
+            QThread::msleep(100);
+    }
+    QVERIFY2(port, "no listening port of the Wine sender");
+
+    Receiver receiver(*linuxNdi, QByteArrayLiteral("127.0.0.1:") + QByteArray::number(port));
+    QVERIFY(receiver.isValid());
+
+    // Every frame is checked against the run of its size. The first frames after the
+    // connection or a size change may still be in flight from before; a few misses are
+    // allowed there, a steady run of good frames is required.
+    const int tolerance = 16;
+    struct Tally
+    {
+        int good = 0;
+        int bad = 0;
+        QStringList firstFaults;
+    } tally[2];
+    Received frame;
+    while (tally[1].good < 20 && receiver.next(frame, 10000)) {
+        QCOMPARE(frame.rateN, 30000);
+        QCOMPARE(frame.rateD, 1001);
+        QCOMPARE(frame.format, NDIlib_frame_format_type_progressive);
+        QVERIFY(frame.fourCC == NDIlib_FourCC_type_BGRX || frame.fourCC == NDIlib_FourCC_type_BGRA);
+        for (int i = 0; i < 2; ++i) {
+            if (frame.xres != runs[i].width || frame.yres != runs[i].height)
+                continue;
+            const QStringList faults =
+                compareWithDesktop(frame, runs[i].left, runs[i].top, tolerance);
+            if (faults.isEmpty()) {
+                ++tally[i].good;
+            } else {
+                ++tally[i].bad;
+                if (tally[i].firstFaults.isEmpty())
+                    tally[i].firstFaults = faults.mid(0, 4);
+            }
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        const QString what = QStringLiteral("%1x%2+%3+%4: %5 good, %6 bad frames; %7")
+                                 .arg(runs[i].width)
+                                 .arg(runs[i].height)
+                                 .arg(runs[i].left)
+                                 .arg(runs[i].top)
+                                 .arg(tally[i].good)
+                                 .arg(tally[i].bad)
+                                 .arg(tally[i].firstFaults.join(QStringLiteral("; ")));
+        qInfo("port %d, %s", port, qPrintable(what));
+        QVERIFY2(tally[i].good >= 20 && tally[i].bad <= 2, qPrintable(what));
+    }
+
+    QVERIFY(sender.waitForFinished(30000));
+    senderOut += QString::fromLocal8Bit(sender.readAllStandardOutput());
+    QCOMPARE(sender.exitCode(), 0);
+
+    // Clocked video: the runtime holds each run to 29.97 frames a second, so 60 frames take
+    // about two seconds; unclocked they would leave in a small fraction of that.
+    const QRegularExpression runLine(QStringLiteral(R"(run \S+ frames (\d+) ms (\d+))"));
+    auto it = runLine.globalMatch(senderOut);
+    int reported = 0;
+    while (it.hasNext()) {
+        const auto m = it.next();
+        ++reported;
+        qInfo("sender: %s", qPrintable(m.captured(0)));
+        const double minimumMs = (m.captured(1).toInt() - 2) * 1001.0 / 30.0;
+        QVERIFY2(m.captured(2).toDouble() >= minimumMs * 0.9, qPrintable(m.captured(0)));
+    }
+    QCOMPARE(reported, 2);
+}
+
+QTEST_GUILESS_MAIN(WindowsSendTest)
+#include "tst_windows_send.moc"
