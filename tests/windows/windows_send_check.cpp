@@ -167,12 +167,15 @@ int gdiCycles(int cycles)
             screen = std::make_unique<GdiScreenCopy>();
         }
         // Another size every time, a second begin() without end() now and then, and an
-        // end() without begin(): each must give back what the previous run held.
-        const int width = 1 + (i * 37) % 97;
+        // end() without begin(): each must give back what the previous run held. Copies
+        // report success, and an empty one leaves the buffer alone.
+        // Every eleventh run is empty: valid, with nothing to copy and no bitmap.
+        const int width = i % 11 == 3 ? 0 : 1 + (i * 37) % 97;
         const int height = 1 + (i * 13) % 61;
         if (!screen->begin(width, height, i % 50, i % 30))
             ++failures;
-        if (!screen->copy(buffer.data()))
+        buffer[0] = 0xA5;
+        if (!screen->copy(buffer.data()) || (width == 0 && buffer[0] != 0xA5))
             ++failures;
         if (i % 5 == 0 && !screen->begin(height, width, 0, 0))
             ++failures;
