@@ -119,6 +119,7 @@ void SendThread::stopSend()
         XCaptureThread::instance().stopCapture();
     }
     wait();
+    std::lock_guard<std::mutex> ended(runEnded);
 }
 
 void SendThread::pauseUntilStopped(unsigned long ms)
@@ -130,6 +131,12 @@ void SendThread::pauseUntilStopped(unsigned long ms)
 
 void SendThread::run()
 {
+    struct EndMark
+    {
+        std::mutex &m;
+        ~EndMark() { std::lock_guard<std::mutex> lock(m); }
+    } endMark{runEnded};
+
     std::int64_t windowStart = clockNs.load()();
     if (!running)
         return;

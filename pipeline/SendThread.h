@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 struct NdiApi;
 
@@ -57,4 +58,8 @@ private:
     std::size_t sendBufferBytes = 0;
     // Wakes the send thread's pauses when stopSend() clears running.
     QWaitCondition stopped;
+    // Taken by run() as its very last step and by stopSend() after wait(): the same hand-over
+    // as QThread::wait(), but on a lock ThreadSanitizer can see (Qt's own runs on futexes
+    // inside the uninstrumented library).
+    std::mutex runEnded;
 };
