@@ -8,14 +8,10 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     auto *window = new Norvane(nullptr);
 
-    // SIGINT and SIGTERM end the program the ordinary way: the window closes, the event loop
-    // returns, and destroying the window stops any sending. The window may be hidden in the
-    // tray, and closing a hidden window does not end the loop by itself, hence the quit().
+    // SIGINT and SIGTERM end the program the ordinary way, shown or hidden: the window closes,
+    // the event loop returns, and destroying the window stops any sending.
     ExitSignal::installHandlers();
-    QObject::connect(ExitSignal::instance(), &ExitSignal::raised, window, [window] {
-        window->close();
-        QCoreApplication::quit();
-    });
+    QObject::connect(ExitSignal::instance(), &ExitSignal::raised, window, &QWidget::close);
 
     window->show();
     const int code = app.exec();

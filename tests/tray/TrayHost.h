@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+// A real XEmbed notification area (Debian's trayer) on the test's X server, started and
+// stopped by the test itself.
+class TrayHost
+{
+public:
+    bool start()
+    {
+        process.setProgram(QStringLiteral("trayer"));
+        process.setArguments({"--edge", "top", "--align", "right", "--widthtype", "request",
+                              "--height", "24", "--SetDockType", "true", "--transparent", "false"});
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start();
+        if (!process.waitForStarted(5000))
+            return false;
+        // Available once trayer owns the tray selection of the screen.
+        QElapsedTimer waited;
+        waited.start();
+        while (!QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < 5000)
+            QTest::qWait(50);
+        return QSystemTrayIcon::isSystemTrayAvailable();
+    }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(3000)) {
+            process.kill();
+            process.waitForFinished(3000);
+        }
+    }
+
+    ~TrayHost() { stop(); }
+
+private:
+    QProcess process;
+};
