@@ -1,0 +1,56 @@
+# Checks that an executable's dynamic symbol table holds the image button's interface, so that
+# code loaded into the process can use the class.
+# Usage: cmake -DNM=<nm> -DBINARY=<executable> -P check_exports.cmake
+execute_process(COMMAND ${NM} -D --defined-only -C ${BINARY}
+                OUTPUT_VARIABLE symbols ERROR_VARIABLE errors RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${BINARY}: ${errors}")
+endif()
+
+set(prefix "ZUILIB::ZImageButton::")
+set(expected
+    "${prefix}ZImageButton(QWidget*)"
+    "${prefix}~ZImageButton()"
+    "${prefix}staticMetaObject"
+    "${prefix}metaObject() const"
+    "${prefix}qt_metacast(char const*)"
+    "${prefix}qt_metacall(QMetaObject::Call, int, void**)"
+    "${prefix}setImage(QString const&, int)"
+    "${prefix}setImage(QString const&, QString const&, QString const&, QString const&)"
+    "${prefix}setChecked(bool)"
+    "${prefix}setEnabled(bool)"
+    "${prefix}setDisabled(bool)"
+    "${prefix}setHoverEnabled(bool)"
+    "${prefix}setID(int)"
+    "${prefix}id()"
+    "${prefix}getImgSize(int&, int&)"
+    "${prefix}setTextAlignment(Qt::AlignmentFlag)"
+    "${prefix}setTextColor(QColor&, QColor&, QColor&, QColor&)"
+    "${prefix}setBackGroundColor(QColor const&)"
+    "${prefix}setBorder(QColor const&, int)"
+    "${prefix}useBackGroundColor(bool)"
+    "${prefix}mousePressEvent(QMouseEvent*)"
+    "${prefix}mouseReleaseEvent(QMouseEvent*)"
+    "${prefix}mouseMoveEvent(QMouseEvent*)"
+    "${prefix}focusOutEvent(QFocusEvent*)"
+    "${prefix}enterEvent(QEvent*)"
+    "${prefix}leaveEvent(QEvent*)"
+    "${prefix}paintEvent(QPaintEvent*)"
+    "${prefix}resizeEvent(QResizeEvent*)"
+    "${prefix}updateDrawRect()"
+    "vtable for ZUILIB::ZImageButton"
+    "typeinfo for ZUILIB::ZImageButton")
+
+set(missing "")
+foreach(symbol IN LISTS expected)
+    # Whole names only: each line of nm's output ends with the symbol.
+    string(FIND "${symbols}" " ${symbol}\n" at)
+    if(at EQUAL -1)
+        string(APPEND missing "\n  ${symbol}")
+    endif()
+endforeach()
+if(missing)
+    message(FATAL_ERROR "not in the dynamic symbol table of ${BINARY}:${missing}")
+endif()
+list(LENGTH expected count)
+message(STATUS "${count} symbols of ZUILIB::ZImageButton exported by ${BINARY}")
