@@ -519,6 +519,11 @@ private slots:
         QTest::mousePress(&b, Qt::LeftButton);
         focusOut(b);
         QCOMPARE(shows(b, kGreen), 88 * 26);
+
+        // The keyboard stays the base class's: it clicks without moving the draw state.
+        QTest::keyClick(&b, Qt::Key_Space);
+        QCOMPARE(clicked.count(), 3);
+        QCOMPARE(shows(b, kGreen), 88 * 26);
     }
 
     void hover()
