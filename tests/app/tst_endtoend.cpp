@@ -1,0 +1,64 @@
+// The whole program in one process on Xvfb with the real NDI runtime: a real click on the
+// window's send button publishes the primary screen, a receiver on loopback gets it, and the
+// window shows the rate; a second click ends the stream.
+#include "NdiReceiver.h"
+#include "NdiRuntime.h"
+
+#include "Norvane.h"
+#include "ZImageButton.h"
+
+#include <QLabel>
+#include <QScreen>
+#include <QtTest>
+
+#include <dlfcn.h>
+
+#include <memory>
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void publishesThePrimaryScreen()
+    {
+        Norvane w;
+        // The runtime is never shut down; kept mapped, its allocations at exit can be named.
+        QVERIFY(!NdiRuntime::loadedFrom().empty());
+        QVERIFY(dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *button = w.findChild<ZUILIB::ZImageButton *>(QStringLiteral("sendButton"));
+        auto *rate = w.findChild<QLabel *>(QStringLiteral("fpsLable"));
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(isSending);
+
+        NdiReceiver receiver;
+        QVERIFY(receiver.usable());
+        receiver.setKeepPixels(false);
+        QVERIFY(receiver.connect("(NDI)", 30000));
+        QVERIFY(receiver.receiveFrame(10000));
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        QCOMPARE(QSize(receiver.lastFrame().width, receiver.lastFrame().height), screen);
+        QCOMPARE(receiver.lastFrame().rateN, 30000);
+        QCOMPARE(receiver.lastFrame().rateD, 1001);
+
+        // Let a few rate reports come in, then read what the window shows.
+        QVERIFY(receiver.receiveFor(1500) > 0);
+        QCoreApplication::processEvents();
+        QTest::qWait(1000);
+        const int shown = rate->text().toInt();
+        QVERIFY2(shown >= 25 && shown <= 31, qPrintable(rate->text()));
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(!isSending);
+        // Frames already on their way may still arrive; after that, nothing.
+        receiver.receiveFor(500);
+        QCOMPARE(receiver.receiveFor(1500), 0);
+        QTRY_COMPARE(rate->text(), QStringLiteral("0"));
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

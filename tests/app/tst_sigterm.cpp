@@ -1,0 +1,86 @@
+// SIGTERM to the running program while it sends: it ends in order (sending stops, the window
+// closes, main returns 0) within a second, and a receiver sees the stream end.
+#include "NdiReceiver.h"
+#include "NdiRuntime.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+#include <dlfcn.h>
+
+namespace {
+
+QString run(const QString &program, const QStringList &arguments, int timeoutMs = 15000)
+{
+    QProcess p;
+    p.start(program, arguments);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return QString();
+    }
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+class TestSigterm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sigtermWhileSending()
+    {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // The program lets go of the runtime at exit, so its allocations can no longer be
+        // named there; leaks are the in-process tests' business.
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.start(QStringLiteral(NORVANE_EXE), QStringList());
+        QVERIFY(app.waitForStarted(5000));
+
+        // Its window, found through the process id the toolkit puts on it.
+        const QString window = run(QStringLiteral("xdotool"),
+                                   {"search", "--sync", "--onlyvisible", "--pid",
+                                    QString::number(app.processId()), "--name", "^Norvane$"})
+                                   .section('\n', 0, 0);
+        QVERIFY2(!window.isEmpty(), "the program's window did not appear");
+
+        // A real click in the middle of the send button (frame at 10,5; button at 332,275,
+        // 88 x 26 inside it).
+        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {"mousemove", "--sync", "--window",
+                                                               window, "386", "293", "click", "1"}),
+                 0);
+
+        {
+            NdiReceiver receiver;
+            QVERIFY(receiver.usable());
+            QVERIFY(
+                dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
+            receiver.setKeepPixels(false);
+            QVERIFY(receiver.connect("(NDI)", 20000));
+            QVERIFY(receiver.receiveFrame(10000));
+            QVERIFY(receiver.receiveFor(1000) > 10);
+
+            QElapsedTimer clock;
+            clock.start();
+            app.terminate();
+            QVERIFY(app.waitForFinished(1000));
+            const qint64 took = clock.elapsed();
+            QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(app.exitCode(), 0);
+            QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+
+            receiver.receiveFor(500);
+            QCOMPARE(receiver.receiveFor(1500), 0);
+        }
+    }
+};
+
+QTEST_MAIN(TestSigterm)
+#include "tst_sigterm.moc"
