@@ -29,7 +29,7 @@ QPixmap copyFrame(const QPixmap &strip, const QRect &frame)
 } // namespace
 
 ZImageButton::ZImageButton(QWidget *parent)
-    : QPushButton(parent), m_id(-1), m_hoverEnabled(true), m_textAlignment(0x84),
+    : QPushButton(parent), m_id(-1), m_hoverEnabled(true), m_textAlignment(Qt::AlignCenter),
       m_frameCount(4), m_textColors{QColor(238, 238, 238), QColor(238, 238, 238),
                                     QColor(238, 238, 238), QColor(123, 123, 125)},
       m_imgWidth(0), m_imgHeight(0), m_marginX(0), m_marginY(0), m_drawState(Normal),
