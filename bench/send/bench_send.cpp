@@ -94,6 +94,7 @@ void measureBetweenMarks()
 
 int runEngine(int w, int h)
 {
+    waitForSenderNameFree("NDI", 120000);
     SendThread engine(nullptr);
     if (!engine.initNDI()) {
         std::fprintf(stderr, "bench_send: no NDI sender\n");
@@ -112,6 +113,7 @@ int runPeer(int w, int h)
     const NdiApi *ndi = NdiRuntime::api();
     if (!ndi || !ndi->initialize())
         return 1;
+    waitForSenderNameFree("NDI", 120000);
     NDIlib_send_create_t create;
     create.p_ndi_name = "NDI";
     create.clock_video = true;

@@ -83,6 +83,8 @@ private slots:
     void receiverSeesThePaintedScreenUntilTheStop()
     {
         paint(quadrant[0]);
+        QVERIFY2(waitForSenderNameFree("NDI", 120000),
+                 "another process on this machine keeps sending as \"NDI\"");
         SendThread engine(nullptr);
         QVERIFY(engine.initNDI());
         QSignalSpy rates(&engine, &SendThread::sendCurFPS);

@@ -1,7 +1,11 @@
 #include "NdiReceiver.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 std::int64_t NdiReceiver::steadyNs()
 {
@@ -125,4 +129,26 @@ int NdiReceiver::receiveFor(int ms)
         receiveFrame(int(left));
     }
     return frames - before;
+}
+
+bool waitForSenderNameFree(const std::string &name, int timeoutMs)
+{
+    const std::string path = "/tmp/NTK_SEND_" + name;
+    const std::int64_t deadline = NdiReceiver::steadyNs() + std::int64_t(timeoutMs) * 1000000;
+    for (;;) {
+        bool free = true;
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            struct flock probe = {};
+            probe.l_type = F_WRLCK;
+            probe.l_whence = SEEK_SET;
+            free = fcntl(fd, F_GETLK, &probe) != 0 || probe.l_type == F_UNLCK;
+            close(fd);
+        }
+        if (free)
+            return true;
+        if (NdiReceiver::steadyNs() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
 }

@@ -65,3 +65,9 @@ private:
     bool keepPixels = true;
     Frame last;
 };
+
+// The Linux runtime lets one process per machine send under a given name: it locks
+// /tmp/NTK_SEND_<name>, and a second sender of that name, even in another network namespace,
+// is refused. Waits (polling every 200 ms) until no other process holds that lock; true when
+// free. For tests and benchmarks that may run beside another sender named "NDI".
+bool waitForSenderNameFree(const std::string &name, int timeoutMs);
