@@ -1,5 +1,5 @@
 // The main window's controller on fakes: construction, the send toggle and its rate label,
-// hiding while sending, dragging, and the order of destruction.
+// dragging, and the order of destruction. (Hiding while sending is tested with the tray.)
 #include "FakeScreens.h"
 #include "WindowFixture.h"
 
@@ -181,24 +181,6 @@ private slots:
         Norvane w(nullptr, screens);
         w.ShowCurFPS(rate);
         QCOMPARE(rateLabel(w)->text(), shown);
-    }
-
-    // Hidden, the window goes on sending and its rate label goes on being updated.
-    void hiddenWindowKeepsSending()
-    {
-        FakeScreens screens({primary});
-        Norvane w(nullptr, screens);
-        w.show();
-        w.OnSendBtn();
-        QVERIFY(fakes.ndi.waitForVideos(1, 5000));
-
-        w.hide();
-        rateLabel(w)->setText(QStringLiteral("-"));
-        const int sent = fakes.videoFrames();
-        QVERIFY(fakes.ndi.waitForVideos(sent + 20, 5000));
-        QTRY_COMPARE(rateLabel(w)->text(), QStringLiteral("29"));
-        QVERIFY(isSending);
-        w.OnSendBtn();
     }
 
     void leftDragKeepsThePressedPointUnderThePointer()
