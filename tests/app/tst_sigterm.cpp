@@ -32,6 +32,8 @@ class TestSigterm : public QObject
 private slots:
     void sigtermWhileSending()
     {
+        QVERIFY2(waitForSenderNameFree("NDI", 120000),
+                 "another process on this machine keeps sending as \"NDI\"");
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
