@@ -12,14 +12,13 @@
 // which is at most one paint period before the capture, to arrival).
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
+#include "ProcessCpu.h"
 #include "RootPainter.h"
 #include "SendThread.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -40,14 +39,6 @@ constexpr int cell = 16;     // side of one painted bit, in pixels
 constexpr int paintMs = 4;   // how often the receiver repaints the sequence number
 constexpr int bitsLeft = 16; // where the row of bits starts
 constexpr int bitsTop = 16;
-
-double cpuMs()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
 
 long statusKb(const char *field)
 {
@@ -82,10 +73,10 @@ void measureBetweenMarks()
     double cpu0 = 0;
     while (std::getline(std::cin, line)) {
         if (line == "mark") {
-            cpu0 = cpuMs();
+            cpu0 = processCpuMs();
         } else if (line == "stop") {
-            std::printf("cpu_ms=%.1f rss_kb=%ld hwm_kb=%ld\n", cpuMs() - cpu0, statusKb("VmRSS:"),
-                        statusKb("VmHWM:"));
+            std::printf("cpu_ms=%.1f rss_kb=%ld hwm_kb=%ld\n", processCpuMs() - cpu0,
+                        statusKb("VmRSS:"), statusKb("VmHWM:"));
             std::fflush(stdout);
             return;
         }

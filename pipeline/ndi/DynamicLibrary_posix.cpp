@@ -4,33 +4,6 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <utility>
-
-DynamicLibrary::DynamicLibrary(void *handle, std::string error)
-    : handle_(handle), error_(std::move(error))
-{
-}
-
-DynamicLibrary::~DynamicLibrary()
-{
-    close();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_))
-{
-}
-
-DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, nullptr);
-        error_ = std::move(other.error_);
-    }
-    return *this;
-}
-
 // RTLD_LOCAL: the runtime's symbols stay out of the global namespace, so two runtimes tried in
 // turn cannot bind to each other.
 static void *openHandle(const std::string &name, std::string &error)

@@ -8,8 +8,6 @@
 #endif
 #include <windows.h>
 
-#include <utility>
-
 namespace {
 
 std::wstring toWide(const std::string &utf8)
@@ -78,31 +76,6 @@ void *openHandle(const std::string &name, DWORD flags, std::string &error)
 }
 
 } // namespace
-
-DynamicLibrary::DynamicLibrary(void *handle, std::string error)
-    : handle_(handle), error_(std::move(error))
-{
-}
-
-DynamicLibrary::~DynamicLibrary()
-{
-    close();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_))
-{
-}
-
-DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, nullptr);
-        error_ = std::move(other.error_);
-    }
-    return *this;
-}
 
 DynamicLibrary DynamicLibrary::openPath(const std::string &fullPath)
 {

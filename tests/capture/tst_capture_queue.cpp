@@ -1,23 +1,14 @@
 // The capture engine's queue, lock and life cycle, driven by a fake screen copy.
 #include "FakeScreenCopy.h"
+#include "ProcessCpu.h"
 #include "XCaptureThread.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
 
-#include <sys/resource.h>
-
 #include <thread>
 
 namespace {
-
-double processCpuMs()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
 
 std::uint32_t stampOf(const FramePtr &f)
 {

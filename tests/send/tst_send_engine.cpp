@@ -5,6 +5,7 @@
 #include "FakeNdi.h"
 #include "FakeScreenCopy.h"
 #include "NdiRuntime.h"
+#include "ProcessCpu.h"
 #include "SendThread.h"
 #include "XCaptureThread.h"
 
@@ -12,22 +13,12 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <sys/resource.h>
-
 #include <csignal>
 #include <limits>
 #include <mutex>
 #include <thread>
 
 namespace {
-
-double processCpuMs()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
 
 struct Report
 {

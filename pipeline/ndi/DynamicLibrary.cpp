@@ -1,0 +1,29 @@
+#include "DynamicLibrary.h"
+
+#include <utility>
+
+// The ownership part is the same everywhere; opening, symbols and closing are per platform.
+DynamicLibrary::DynamicLibrary(void *handle, std::string error)
+    : handle_(handle), error_(std::move(error))
+{
+}
+
+DynamicLibrary::~DynamicLibrary()
+{
+    close();
+}
+
+DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_))
+{
+}
+
+DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, nullptr);
+        error_ = std::move(other.error_);
+    }
+    return *this;
+}
