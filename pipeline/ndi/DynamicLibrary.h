@@ -41,5 +41,7 @@ private:
 
 // The folder holding the running executable, with no trailing separator; empty if unknown.
 std::string executableDirectory();
+// Whether path is absolute on this platform (loading it makes the loader search nothing).
+bool isFullPath(const std::string &path);
 // The separator between a folder and a file name on this platform ("/" or "\\").
 const char *pathSeparator();

@@ -19,7 +19,7 @@ static void *openHandle(const std::string &name, std::string &error)
 DynamicLibrary DynamicLibrary::openPath(const std::string &fullPath)
 {
     // A name without a leading slash would make dlopen search, the working directory included.
-    if (fullPath.empty() || fullPath[0] != '/')
+    if (!isFullPath(fullPath))
         return DynamicLibrary(nullptr, "not a full path: " + fullPath);
     std::string error;
     void *handle = openHandle(fullPath, error);
@@ -66,4 +66,9 @@ std::string executableDirectory()
 const char *pathSeparator()
 {
     return "/";
+}
+
+bool isFullPath(const std::string &path)
+{
+    return !path.empty() && path[0] == '/';
 }

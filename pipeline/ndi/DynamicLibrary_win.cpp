@@ -50,16 +50,6 @@ std::string describe(DWORD code, const std::string &name)
     return name + ": " + message;
 }
 
-// "C:\..." or "\\server\share\...": anything else would make the loader search.
-bool isFullPath(const std::string &path)
-{
-    if (path.size() >= 3 &&
-        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-        path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
-        return true;
-    return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
-}
-
 void *openHandle(const std::string &name, DWORD flags, std::string &error)
 {
     // A failed load must come back as an error code, never as a message box.
@@ -139,4 +129,14 @@ std::string executableDirectory()
 const char *pathSeparator()
 {
     return "\\";
+}
+
+// "C:\..." or "\\server\share\...": anything else would make the loader search.
+bool isFullPath(const std::string &path)
+{
+    if (path.size() >= 3 &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+        path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
+        return true;
+    return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
 }

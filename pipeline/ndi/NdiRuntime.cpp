@@ -33,23 +33,9 @@ Real &real()
     return *instance;
 }
 
-#ifdef _WIN32
-// "C:\..." or "C:/..." or a UNC path "\\server\...".
-bool isAbsolute(const std::string &dir)
-{
-    return (dir.size() >= 3 && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/')) ||
-           (dir.size() >= 2 && dir[0] == '\\' && dir[1] == '\\');
-}
-#else
-bool isAbsolute(const std::string &dir)
-{
-    return !dir.empty() && dir[0] == '/';
-}
-#endif
-
 void addFolder(std::vector<Candidate> &out, const std::string &dir)
 {
-    if (!isAbsolute(dir))
+    if (!isFullPath(dir))
         return;
     std::string base = dir;
     while (base.size() > 1 && (base.back() == '/' || base.back() == '\\'))
