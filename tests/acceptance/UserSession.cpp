@@ -1,0 +1,184 @@
+#include "UserSession.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QtTest>
+
+QString runTool(const QString &program, const QStringList &arguments, int timeoutMs)
+{
+    QProcess p;
+    p.start(program, arguments);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return QString();
+    }
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+XPlacement placement(const QString &window)
+{
+    XPlacement p;
+    int x = 0, y = 0, w = 0, h = 0;
+    const QString info = runTool(QStringLiteral("xwininfo"), {"-id", window}, 5000);
+    for (const QString &line : info.split('\n')) {
+        const QString l = line.trimmed();
+        const QString value = l.section(':', 1).trimmed();
+        if (l.startsWith("Absolute upper-left X"))
+            x = value.toInt();
+        else if (l.startsWith("Absolute upper-left Y"))
+            y = value.toInt();
+        else if (l.startsWith("Width"))
+            w = value.toInt();
+        else if (l.startsWith("Height"))
+            h = value.toInt();
+        else if (l.startsWith("Map State"))
+            p.viewable = value == "IsViewable";
+    }
+    p.rect = QRect(x, y, w, h);
+    return p;
+}
+
+UserSession::~UserSession()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.kill();
+    process.waitForFinished(5000);
+}
+
+QProcessEnvironment UserSession::programEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+    return env;
+}
+
+bool UserSession::start(const QString &executable, const QProcessEnvironment &environment)
+{
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(executable, QStringList());
+    if (!process.waitForStarted(5000))
+        return false;
+    // Its window, found through the process id the toolkit puts on it.
+    mainWindow = runTool(QStringLiteral("xdotool"),
+                         {"search", "--sync", "--onlyvisible", "--pid",
+                          QString::number(process.processId()), "--name", "^Norvane$"})
+                     .section('\n', 0, 0);
+    return !mainWindow.isEmpty();
+}
+
+QByteArray UserSession::standardError()
+{
+    errors += process.readAllStandardError();
+    return errors;
+}
+
+QRect UserSession::windowRect() const
+{
+    return placement(mainWindow).rect;
+}
+
+bool UserSession::clickAt(const QPoint &point)
+{
+    // The pointer first goes elsewhere: a --sync move to where it already is waits for a
+    // motion that never comes.
+    const QStringList steps{"mousemove",
+                            "1",
+                            "1",
+                            "mousemove",
+                            "--sync",
+                            QString::number(point.x()),
+                            QString::number(point.y()),
+                            "click",
+                            "1",
+                            "mousemove",
+                            "0",
+                            "0"};
+    return QProcess::execute(QStringLiteral("xdotool"), steps) == 0;
+}
+
+QImage UserSession::look(const QRect &rootRect)
+{
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, rootRect.x(), rootRect.y(), rootRect.width(), rootRect.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+bool UserSession::screenshot(const QString &path)
+{
+    return QProcess::execute(QStringLiteral("import"), {"-window", "root", path}) == 0;
+}
+
+QStringList UserSession::windowsOfProgram() const
+{
+    QStringList shown;
+    const QString all = runTool(QStringLiteral("xdotool"),
+                                {"search", "--pid", QString::number(process.processId())});
+    for (const QString &w : all.split('\n', Qt::SkipEmptyParts)) {
+        if (w != mainWindow && placement(w).viewable)
+            shown << w;
+    }
+    return shown;
+}
+
+bool UserSession::quitFromTray()
+{
+    // The icon is the program's one other shown window while no menu is open; trayer gives it
+    // a small square.
+    QString icon;
+    QElapsedTimer waited;
+    waited.start();
+    while (icon.isEmpty() && waited.elapsed() < 5000) {
+        for (const QString &w : windowsOfProgram()) {
+            const QRect r = placement(w).rect;
+            if (r.width() <= 64 && r.height() <= 64)
+                icon = w;
+        }
+        if (icon.isEmpty())
+            QTest::qWait(100);
+    }
+    if (icon.isEmpty())
+        return false;
+
+    const QPoint centre = placement(icon).rect.center();
+    const QStringList rightClick{"mousemove",
+                                 "1",
+                                 "1",
+                                 "mousemove",
+                                 "--sync",
+                                 QString::number(centre.x()),
+                                 QString::number(centre.y()),
+                                 "click",
+                                 "3"};
+    if (QProcess::execute(QStringLiteral("xdotool"), rightClick) != 0)
+        return false;
+
+    // The menu: a further shown window of the program.
+    bool menuShown = false;
+    waited.restart();
+    while (!menuShown && waited.elapsed() < 5000) {
+        menuShown = windowsOfProgram().size() >= 2;
+        if (!menuShown)
+            QTest::qWait(100);
+    }
+    if (!menuShown)
+        return false;
+    QTest::qWait(300); // the menu takes the keyboard once it is mapped
+    // With no entry chosen yet, Up picks the last one: "退出".
+    return QProcess::execute(QStringLiteral("xdotool"), {"key", "Up", "Return"}) == 0;
+}
+
+bool UserSession::waitForExit(int ms)
+{
+    const bool ended = process.waitForFinished(ms);
+    standardError();
+    return ended;
+}

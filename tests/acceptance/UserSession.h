@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+// What a person at the desktop does, done from outside the program: start the built
+// executable, find its windows on the X server, click and type with xdotool, look at the
+// screen, and quit through the tray menu. The test process only watches; it shares nothing with
+// the program but the X server.
+class UserSession
+{
+public:
+    UserSession() = default;
+    ~UserSession();
+    UserSession(const UserSession &) = delete;
+    UserSession &operator=(const UserSession &) = delete;
+
+    // The environment the program gets: the test's own, on the X server, without leak checks
+    // (the program lets go of the runtime at exit; leaks are the in-process tests' business).
+    static QProcessEnvironment programEnvironment();
+
+    // Starts the program and waits until its main window is shown; false when it is not.
+    bool start(const QString &executable, const QProcessEnvironment &environment);
+    QProcess &program() { return process; }
+    // What the program wrote on stderr so far.
+    QByteArray standardError();
+
+    // The main window in root coordinates.
+    QRect windowRect() const;
+    // A point given inside the main window, in root coordinates.
+    QPoint inWindow(int x, int y) const { return windowRect().topLeft() + QPoint(x, y); }
+
+    // A left click at a root point. The pointer leaves for a corner afterwards, so hover looks
+    // do not colour what a test compares.
+    bool clickAt(const QPoint &point);
+    // What the screen shows in a rectangle of the root window.
+    static QImage look(const QRect &rootRect);
+    // A screenshot of the whole screen, by ImageMagick's import.
+    static bool screenshot(const QString &path);
+
+    // Right-clicks the tray icon, waits for the menu and chooses its last entry ("退出") with
+    // the keyboard.
+    bool quitFromTray();
+    // Waits for the program to end; true when it ended by itself.
+    bool waitForExit(int ms);
+
+private:
+    QStringList windowsOfProgram() const;
+
+    QProcess process;
+    QString mainWindow;
+    QByteArray errors;
+};
+
+// Runs a command and returns its standard output, trimmed; empty on failure or time-out.
+QString runTool(const QString &program, const QStringList &arguments, int timeoutMs = 15000);
+
+// An X window as the server places it.
+struct XPlacement
+{
+    bool viewable = false;
+    QRect rect;
+};
+XPlacement placement(const QString &window);
