@@ -71,7 +71,21 @@ bool UserSession::start(const QString &executable, const QProcessEnvironment &en
                          {"search", "--sync", "--onlyvisible", "--pid",
                           QString::number(process.processId()), "--name", "^Norvane$"})
                      .section('\n', 0, 0);
-    return !mainWindow.isEmpty();
+    if (mainWindow.isEmpty())
+        return false;
+    // Shown is not yet drawn: wait until two looks a moment apart agree, so that what a test
+    // takes as the window's first look is what a person would see.
+    QImage before;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 5000) {
+        QTest::qWait(150);
+        const QImage now = look(windowRect());
+        if (!now.isNull() && now == before)
+            return true;
+        before = now;
+    }
+    return false;
 }
 
 QByteArray UserSession::standardError()
