@@ -13,8 +13,8 @@
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
 #include "ProcessCpu.h"
-#include "RootPainter.h"
 #include "SendThread.h"
+#include "XRoot.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -149,7 +149,7 @@ int runPeer(int w, int h)
 
 int runReceiver(int seconds, int warmup)
 {
-    RootPainter painter;
+    XRoot painter;
     if (!painter.connected())
         return 1;
     std::mutex paintMutex;
@@ -191,7 +191,7 @@ int runReceiver(int seconds, int warmup)
             return;
         const int stride = v.line_stride_in_bytes > 0 ? v.line_stride_in_bytes : v.xres * 4;
         std::uint32_t seq;
-        if (!decode(RootPainter::readBits(v.p_data, stride, bitsLeft, bitsTop, cell), seq)) {
+        if (!decode(XRoot::readBits(v.p_data, stride, bitsLeft, bitsTop, cell), seq)) {
             ++torn;
             return;
         }

@@ -2,9 +2,9 @@
 // picture painted on the root window, and a receiver on loopback checks what arrives.
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
-#include "RootPainter.h"
 #include "SendThread.h"
 #include "XCaptureThread.h"
+#include "XRoot.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -35,7 +35,7 @@ class TestSendNdiEndToEnd : public QObject
 {
     Q_OBJECT
 
-    RootPainter painter;
+    XRoot painter;
 
     void paint(std::uint32_t topLeft)
     {

@@ -25,7 +25,57 @@ XRoot::XRoot(const char *display)
     rootDepth = it.data->root_depth;
 }
 
-XRoot::~XRoot() = default;
+XRoot::~XRoot()
+{
+    if (connection && fillGc)
+        xcb_free_gc(connection.get(), fillGc);
+}
+
+void XRoot::fill(int left, int top, int width, int height, std::uint32_t rgb)
+{
+    if (!connection)
+        return;
+    xcb_connection_t *c = connection.get();
+    if (!fillGc) {
+        fillGc = xcb_generate_id(c);
+        const std::uint32_t values[] = {0, 0};
+        xcb_create_gc(c, fillGc, root, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
+    }
+    // Depth 24 TrueColor: the pixel value is 0xRRGGBB.
+    xcb_change_gc(c, fillGc, XCB_GC_FOREGROUND, &rgb);
+    const xcb_rectangle_t r{std::int16_t(left), std::int16_t(top), std::uint16_t(width),
+                            std::uint16_t(height)};
+    xcb_poly_fill_rectangle(c, root, fillGc, 1, &r);
+}
+
+void XRoot::sync()
+{
+    if (!connection)
+        return;
+    // A round trip: every request before it has been carried out when the reply comes.
+    std::free(xcb_get_input_focus_reply(connection.get(), xcb_get_input_focus(connection.get()),
+                                        nullptr));
+}
+
+void XRoot::paintBits(int left, int top, int cell, std::uint64_t value)
+{
+    for (int i = 0; i < 64; ++i)
+        fill(left + i * cell, top, cell, cell, (value >> i & 1) ? 0xffffff : 0x000000);
+}
+
+std::uint64_t XRoot::readBits(const std::uint8_t *bgrx, int stride, int left, int top, int cell)
+{
+    std::uint64_t value = 0;
+    const int y = top + cell / 2;
+    for (int i = 0; i < 64; ++i) {
+        const int x = left + i * cell + cell / 2;
+        const std::uint8_t *p = bgrx + std::size_t(y) * stride + std::size_t(x) * 4;
+        const int level = (p[0] + p[1] + p[2]) / 3;
+        if (level > 127)
+            value |= std::uint64_t(1) << i;
+    }
+    return value;
+}
 
 std::uint32_t XRoot::pattern(int x, int y)
 {
@@ -75,8 +125,7 @@ bool XRoot::paintPattern()
                       reinterpret_cast<const std::uint8_t *>(strip.data()));
     }
     xcb_free_gc(c, gc);
-    // A round trip: every request before it has been carried out.
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    sync();
     return !xcb_connection_has_error(c);
 }
 

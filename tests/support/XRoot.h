@@ -9,8 +9,10 @@
 #include <memory>
 #include <vector>
 
-// A client of the X server under test that paints a known picture on the root window, so a
-// capture can be compared byte for byte. Xvfb runs with -noreset: the picture stays.
+// A client of the X server under test that paints on the root window: a known picture, so a
+// capture can be compared byte for byte, or flat blocks of colour, which survive the NDI codec
+// nearly unchanged, so a receiver can check colours and read back numbers encoded as blocks.
+// Xvfb runs with -noreset: what is painted stays.
 class XRoot
 {
 public:
@@ -27,6 +29,18 @@ public:
 
     // Paints pattern() over the whole root window; true once the server has drawn it.
     bool paintPattern();
+
+    // Fills a rectangle with 0xRRGGBB (depth 24); nothing is certain to be drawn until sync().
+    void fill(int left, int top, int width, int height, std::uint32_t rgb);
+    // Waits until the server has carried out everything asked so far.
+    void sync();
+    // Encodes a 64-bit value as a row of 64 black or white squares of side `cell` pixels,
+    // least significant bit first, starting at (left, top).
+    void paintBits(int left, int top, int cell, std::uint64_t value);
+    // Reads such a row back from a BGRX picture (rows of stride bytes). Each square is judged
+    // at its centre, so the codec's softened edges do not matter.
+    static std::uint64_t readBits(const std::uint8_t *bgrx, int stride, int left, int top,
+                                  int cell);
 
     // The painted pixel at root (x, y), as the four frame bytes blue, green, red, unused.
     static std::uint32_t pattern(int x, int y);
@@ -45,6 +59,7 @@ private:
     int rootWidth = 0;
     int rootHeight = 0;
     int rootDepth = 0;
+    xcb_gcontext_t fillGc = 0;
 };
 
 // A System V shared memory segment as /proc/sysvipc/shm lists it.
