@@ -10,6 +10,9 @@ build_flavour() {
             return 1
         }
     fi
-    cmake --build "$dir" -j "$(nproc)" -- --quiet 2>&1 | grep -v '^\[' || true
-    test "${PIPESTATUS[0]}" -eq 0
+    local rc=0
+    cmake --build "$dir" -j "$(nproc)" -- --quiet >"$root/build/$name.build.log" 2>&1 || rc=$?
+    # Progress and re-configure chatter hidden; warnings and errors shown.
+    grep -vE '^(\[|-- )' "$root/build/$name.build.log" || true
+    return $rc
 }
