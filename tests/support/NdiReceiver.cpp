@@ -63,20 +63,37 @@ bool NdiReceiver::connect(const std::string &suffix, int timeoutMs)
             if (name.size() < suffix.size() ||
                 name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
                 continue;
-            NDIlib_recv_create_v3_t create;
-            create.source_to_connect_to = sources[i];
-            create.color_format = NDIlib_recv_color_format_BGRX_BGRA;
-            create.bandwidth = NDIlib_recv_bandwidth_highest;
-            create.allow_video_fields = false;
-            create.p_ndi_name = "norvane test receiver";
-            receiver = ndi->recv_create_v3(&create);
-            if (!receiver)
+            if (!createReceiver(sources[i]))
                 return false;
             source = name;
             return true;
         }
     }
     return false;
+}
+
+bool NdiReceiver::connectToAddress(const std::string &url)
+{
+    if (!usable() || !ndi->initialize())
+        return false;
+    if (!createReceiver(NDIlib_source_t(nullptr, url.c_str())))
+        return false;
+    source = url;
+    return true;
+}
+
+bool NdiReceiver::createReceiver(const NDIlib_source_t &from)
+{
+    if (receiver)
+        ndi->recv_destroy(receiver);
+    NDIlib_recv_create_v3_t create;
+    create.source_to_connect_to = from;
+    create.color_format = NDIlib_recv_color_format_BGRX_BGRA;
+    create.bandwidth = NDIlib_recv_bandwidth_highest;
+    create.allow_video_fields = false;
+    create.p_ndi_name = "norvane test receiver";
+    receiver = ndi->recv_create_v3(&create);
+    return receiver != nullptr;
 }
 
 bool NdiReceiver::receiveFrame(int timeoutMs)
@@ -102,6 +119,7 @@ bool NdiReceiver::receiveFrame(int timeoutMs)
         last.rateN = video.frame_rate_N;
         last.rateD = video.frame_rate_D;
         last.fourCC = video.FourCC;
+        last.formatType = video.frame_format_type;
         last.pixels.clear();
         if (keepPixels && video.p_data && video.xres > 0 && video.yres > 0) {
             const std::size_t row = std::size_t(video.xres) * 4;

@@ -20,6 +20,7 @@ public:
         int rateN = 0;
         int rateD = 0;
         NDIlib_FourCC_type_e fourCC = NDIlib_FourCC_type_UYVY;
+        NDIlib_frame_format_type_e formatType = NDIlib_frame_format_type_progressive;
         // Rows packed, width * 4 bytes each, blue, green, red, fourth byte. Empty when pixels
         // are not kept.
         std::vector<std::uint8_t> pixels;
@@ -38,6 +39,9 @@ public:
 
     // Waits up to timeoutMs for a source whose name ends in suffix and connects to it.
     bool connect(const std::string &suffix = "(NDI)", int timeoutMs = 20000);
+    // Connects straight to a sender's address, e.g. "127.0.0.1:5961", without discovery (which
+    // finds nothing between Wine and Linux).
+    bool connectToAddress(const std::string &url);
     const std::string &sourceName() const { return source; }
 
     // Waits up to timeoutMs for the next video frame; true when one arrived.
@@ -57,6 +61,8 @@ public:
     static std::int64_t steadyNs();
 
 private:
+    bool createReceiver(const NDIlib_source_t &from);
+
     const NdiApi *ndi;
     NDIlib_find_instance_t finder = nullptr;
     NDIlib_recv_instance_t receiver = nullptr;

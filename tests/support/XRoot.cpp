@@ -57,6 +57,38 @@ void XRoot::sync()
                                         nullptr));
 }
 
+bool XRoot::keepAsBackground()
+{
+    if (!connection)
+        return false;
+    xcb_connection_t *c = connection.get();
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, std::uint8_t(rootDepth), pixmap, root, std::uint16_t(rootWidth),
+                      std::uint16_t(rootHeight));
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    const std::uint32_t noExposures = 0;
+    xcb_create_gc(c, gc, pixmap, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+    xcb_copy_area(c, root, pixmap, gc, 0, 0, 0, 0, std::uint16_t(rootWidth),
+                  std::uint16_t(rootHeight));
+    xcb_change_window_attributes(c, root, XCB_CW_BACK_PIXMAP, &pixmap);
+    xcb_clear_area(c, 0, root, 0, 0, 0, 0);
+    xcb_free_gc(c, gc);
+    // The root holds on to it; the server frees it once the root lets go.
+    xcb_free_pixmap(c, pixmap);
+    sync();
+    return !xcb_connection_has_error(c);
+}
+
+void XRoot::dropBackground()
+{
+    if (!connection)
+        return;
+    const std::uint32_t none = XCB_BACK_PIXMAP_NONE;
+    xcb_change_window_attributes(connection.get(), root, XCB_CW_BACK_PIXMAP, &none);
+    xcb_clear_area(connection.get(), 0, root, 0, 0, 0, 0);
+    sync();
+}
+
 void XRoot::paintBits(int left, int top, int cell, std::uint64_t value)
 {
     for (int i = 0; i < 64; ++i)

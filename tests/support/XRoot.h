@@ -34,6 +34,11 @@ public:
     void fill(int left, int top, int width, int height, std::uint32_t rgb);
     // Waits until the server has carried out everything asked so far.
     void sync();
+    // Makes what the root shows now its background too, so the server paints it again after
+    // any expose (another client's windows coming and going); true once done.
+    bool keepAsBackground();
+    // Gives the root no background again; what it shows stays until painted over.
+    void dropBackground();
     // Encodes a 64-bit value as a row of 64 black or white squares of side `cell` pixels,
     // least significant bit first, starting at (left, top).
     void paintBits(int left, int top, int cell, std::uint64_t value);

@@ -2,9 +2,9 @@
 // runtime loader under Wine with the Windows NDI runtime, and a receiver on the Linux runtime
 // takes what it sends. Needs scripts/ns-run (loopback only, Xvfb with -noreset).
 
+#include "NdiReceiver.h"
 #include "NdiRuntime.h"
-
-#include <xcb/xcb.h>
+#include "XRoot.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,8 +16,9 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
-#include <memory>
+#include <string>
 
 namespace {
 
@@ -29,6 +30,15 @@ constexpr int blockSize = 40;
 struct Rgb
 {
     int r, g, b;
+
+    static Rgb of(std::uint32_t rgb)
+    {
+        return {int(rgb >> 16 & 0xff), int(rgb >> 8 & 0xff), int(rgb & 0xff)};
+    }
+    std::uint32_t value() const
+    {
+        return std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
+    }
 };
 
 Rgb blockColour(int x, int y)
@@ -38,55 +48,19 @@ Rgb blockColour(int x, int y)
     return {30 + 40 * (column % 6), 30 + 40 * (row % 6), 30 + 40 * ((column / 6 + row) % 6)};
 }
 
-// Paints the picture as the root window's background, so it survives any expose while Wine
-// starts and stops; with paint false, gives the root its default background back. Returns
-// false without an X server.
-bool paintDesktop(QString *why, bool paint = true)
+// Paints the picture and keeps it as the root window's background, so it survives any expose
+// while Wine starts and stops. Returns what went wrong, or an empty string.
+QString paintDesktop(XRoot &root)
 {
-    int screenNumber = 0;
-    xcb_connection_t *c = xcb_connect(nullptr, &screenNumber);
-    std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t *)> owner(c, xcb_disconnect);
-    if (xcb_connection_has_error(c)) {
-        *why = QStringLiteral("no X server at $DISPLAY");
-        return false;
-    }
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber; ++i)
-        xcb_screen_next(&it);
-    xcb_screen_t *screen = it.data;
-    if (!paint) {
-        const uint32_t none = XCB_BACK_PIXMAP_NONE;
-        xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXMAP, &none);
-        xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
-        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-        return true;
-    }
-    if (screen->root_depth != 24 && screen->root_depth != 32) {
-        *why = QStringLiteral("root depth %1, the copy needs 32 bits per pixel")
-                   .arg(screen->root_depth);
-        return false;
-    }
-    const xcb_pixmap_t pixmap = xcb_generate_id(c);
-    xcb_create_pixmap(c, screen->root_depth, pixmap, screen->root, screen->width_in_pixels,
-                      screen->height_in_pixels);
-    const xcb_gcontext_t gc = xcb_generate_id(c);
-    xcb_create_gc(c, gc, pixmap, 0, nullptr);
-    for (int y = 0; y < screen->height_in_pixels; y += blockSize) {
-        for (int x = 0; x < screen->width_in_pixels; x += blockSize) {
-            const Rgb colour = blockColour(x, y);
-            const uint32_t pixel = uint32_t(colour.r) << 16 | uint32_t(colour.g) << 8 | colour.b;
-            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &pixel);
-            const xcb_rectangle_t block{int16_t(x), int16_t(y), blockSize, blockSize};
-            xcb_poly_fill_rectangle(c, pixmap, gc, 1, &block);
-        }
-    }
-    xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXMAP, &pixmap);
-    xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
-    xcb_free_gc(c, gc);
-    xcb_free_pixmap(c, pixmap);
-    // A round trip: the server has drawn everything once it answers.
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    return true;
+    if (!root.connected())
+        return QStringLiteral("no X server at $DISPLAY");
+    if (root.depth() != 24 && root.depth() != 32)
+        return QStringLiteral("root depth %1, the copy needs 32 bits per pixel").arg(root.depth());
+    for (int y = 0; y < root.height(); y += blockSize)
+        for (int x = 0; x < root.width(); x += blockSize)
+            root.fill(x, y, blockSize, blockSize, blockColour(x, y).value());
+    return root.keepAsBackground() ? QString()
+                                   : QStringLiteral("the root's background was not set");
 }
 
 QString windowsPath(const QString &unixPath)
@@ -94,102 +68,30 @@ QString windowsPath(const QString &unixPath)
     return QStringLiteral("Z:") + QString(unixPath).replace('/', '\\');
 }
 
-struct Received
-{
-    int xres = 0;
-    int yres = 0;
-    int rateN = 0;
-    int rateD = 0;
-    NDIlib_frame_format_type_e format = NDIlib_frame_format_type_progressive;
-    NDIlib_FourCC_type_e fourCC = NDIlib_FourCC_type_BGRX;
-    QByteArray pixels; // packed rows, 4 bytes a pixel
-};
-
-// A receiver on the Linux runtime, connected straight to an address: discovery finds nothing
-// between Wine and Linux in the namespace.
-class Receiver
-{
-public:
-    Receiver(const NdiApi &api, const QByteArray &address) : ndi(api), url(address)
-    {
-        NDIlib_recv_create_v3_t create;
-        create.source_to_connect_to.p_ndi_name = nullptr;
-        create.source_to_connect_to.p_url_address = url.constData();
-        create.color_format = NDIlib_recv_color_format_BGRX_BGRA;
-        create.bandwidth = NDIlib_recv_bandwidth_highest;
-        create.allow_video_fields = false;
-        create.p_ndi_name = "norvane windows check";
-        instance = ndi.recv_create_v3(&create);
-    }
-    ~Receiver()
-    {
-        if (instance)
-            ndi.recv_destroy(instance);
-    }
-    Receiver(const Receiver &) = delete;
-    Receiver &operator=(const Receiver &) = delete;
-
-    bool isValid() const { return instance != nullptr; }
-
-    // The next video frame within timeoutMs, or false.
-    bool next(Received &out, int timeoutMs)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            NDIlib_video_frame_v2_t video;
-            const auto type = ndi.recv_capture_v2(instance, &video, nullptr, nullptr, 200);
-            if (type != NDIlib_frame_type_video)
-                continue;
-            out.xres = video.xres;
-            out.yres = video.yres;
-            out.rateN = video.frame_rate_N;
-            out.rateD = video.frame_rate_D;
-            out.format = video.frame_format_type;
-            out.fourCC = video.FourCC;
-            const int stride =
-                video.line_stride_in_bytes ? video.line_stride_in_bytes : video.xres * 4;
-            out.pixels.resize(video.xres * video.yres * 4);
-            for (int y = 0; y < video.yres; ++y)
-                memcpy(out.pixels.data() + y * video.xres * 4, video.p_data + y * stride,
-                       size_t(video.xres) * 4);
-            ndi.recv_free_video_v2(instance, &video);
-            return true;
-        }
-        return false;
-    }
-
-private:
-    const NdiApi &ndi;
-    QByteArray url;
-    NDIlib_recv_instance_t instance = nullptr;
-};
-
 // Where the frame's colours differ from the desktop picture at the rectangle's place: the
 // centre and four points just inside the corners of every whole block in the frame.
-QStringList compareWithDesktop(const Received &frame, int left, int top, int tolerance)
+QStringList compareWithDesktop(const NdiReceiver::Frame &frame, int left, int top, int tolerance)
 {
     QStringList faults;
     auto check = [&](int fx, int fy) {
-        const auto *p = reinterpret_cast<const unsigned char *>(frame.pixels.constData()) +
-                        (fy * frame.xres + fx) * 4;
+        const Rgb got = Rgb::of(frame.rgb(fx, fy));
         const Rgb want = blockColour(left + fx, top + fy);
-        if (std::abs(p[0] - want.b) > tolerance || std::abs(p[1] - want.g) > tolerance ||
-            std::abs(p[2] - want.r) > tolerance)
+        if (std::abs(got.b - want.b) > tolerance || std::abs(got.g - want.g) > tolerance ||
+            std::abs(got.r - want.r) > tolerance)
             faults << QStringLiteral("(%1,%2): got rgb %3,%4,%5, want %6,%7,%8")
                           .arg(fx)
                           .arg(fy)
-                          .arg(p[2])
-                          .arg(p[1])
-                          .arg(p[0])
+                          .arg(got.r)
+                          .arg(got.g)
+                          .arg(got.b)
                           .arg(want.r)
                           .arg(want.g)
                           .arg(want.b);
     };
     const int inset = 6;
-    for (int by = (blockSize - top % blockSize) % blockSize; by + blockSize <= frame.yres;
+    for (int by = (blockSize - top % blockSize) % blockSize; by + blockSize <= frame.height;
          by += blockSize) {
-        for (int bx = (blockSize - left % blockSize) % blockSize; bx + blockSize <= frame.xres;
+        for (int bx = (blockSize - left % blockSize) % blockSize; bx + blockSize <= frame.width;
              bx += blockSize) {
             check(bx + blockSize / 2, by + blockSize / 2);
             check(bx + inset, by + inset);
@@ -241,6 +143,7 @@ private:
 
     QString exe, dllDir, prefix, wine;
     const NdiApi *linuxNdi = nullptr;
+    XRoot desktop;
 };
 
 void WindowsSendTest::initTestCase()
@@ -268,8 +171,8 @@ void WindowsSendTest::initTestCase()
     QVERIFY(QFile::exists(exe));
     QVERIFY(QFile::exists(dllDir + QStringLiteral("/Processing.NDI.Lib.x64.dll")));
 
-    QString why;
-    QVERIFY2(paintDesktop(&why), qPrintable(why));
+    const QString why = paintDesktop(desktop);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
 
     linuxNdi = NdiRuntime::api();
     QVERIFY2(linuxNdi, "the Linux NDI runtime did not load");
@@ -280,8 +183,7 @@ void WindowsSendTest::initTestCase()
 
 void WindowsSendTest::cleanupTestCase()
 {
-    QString why;
-    paintDesktop(&why, false); // later tests on this server find the root as it was
+    desktop.dropBackground(); // later tests on this server find the root as it was
     if (!prefix.isEmpty())
         QCOMPARE(stopWine(), QString());
 }
@@ -436,8 +338,8 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
     }
     QVERIFY2(port, "no listening port of the Wine sender");
 
-    Receiver receiver(*linuxNdi, QByteArrayLiteral("127.0.0.1:") + QByteArray::number(port));
-    QVERIFY(receiver.isValid());
+    NdiReceiver receiver(linuxNdi);
+    QVERIFY(receiver.connectToAddress("127.0.0.1:" + std::to_string(port)));
 
     // Every frame is checked against the run of its size. The first frames after the
     // connection or a size change may still be in flight from before; a few misses are
@@ -449,14 +351,14 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
         int bad = 0;
         QStringList firstFaults;
     } tally[2];
-    Received frame;
-    while (tally[1].good < 20 && receiver.next(frame, 10000)) {
+    while (tally[1].good < 20 && receiver.receiveFrame(10000)) {
+        const NdiReceiver::Frame &frame = receiver.lastFrame();
         QCOMPARE(frame.rateN, 30000);
         QCOMPARE(frame.rateD, 1001);
-        QCOMPARE(frame.format, NDIlib_frame_format_type_progressive);
+        QCOMPARE(frame.formatType, NDIlib_frame_format_type_progressive);
         QVERIFY(frame.fourCC == NDIlib_FourCC_type_BGRX || frame.fourCC == NDIlib_FourCC_type_BGRA);
         for (int i = 0; i < 2; ++i) {
-            if (frame.xres != runs[i].width || frame.yres != runs[i].height)
+            if (frame.width != runs[i].width || frame.height != runs[i].height)
                 continue;
             const QStringList faults =
                 compareWithDesktop(frame, runs[i].left, runs[i].top, tolerance);
