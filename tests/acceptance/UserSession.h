@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "XTools.h"
+
 // What a person at the desktop does, done from outside the program: start the built
 // executable, find its windows on the X server, click and type with xdotool, look at the
 // screen, and quit through the tray menu. The test process only watches; it shares nothing with
@@ -55,14 +57,3 @@ private:
     QString mainWindow;
     QByteArray errors;
 };
-
-// Runs a command and returns its standard output, trimmed; empty on failure or time-out.
-QString runTool(const QString &program, const QStringList &arguments, int timeoutMs = 15000);
-
-// An X window as the server places it.
-struct XPlacement
-{
-    bool viewable = false;
-    QRect rect;
-};
-XPlacement placement(const QString &window);

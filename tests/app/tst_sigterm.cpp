@@ -2,6 +2,7 @@
 // the window closes, main returns 0) within a second, and a receiver sees the stream end.
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
+#include "XTools.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -10,22 +11,6 @@
 #include <dlfcn.h>
 
 #include <csignal>
-
-namespace {
-
-QString run(const QString &program, const QStringList &arguments, int timeoutMs = 15000)
-{
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return QString();
-    }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
-
-} // namespace
 
 class TestSigterm : public QObject
 {
@@ -56,9 +41,9 @@ private slots:
         QVERIFY(app.waitForStarted(5000));
 
         // Its window, found through the process id the toolkit puts on it.
-        const QString window = run(QStringLiteral("xdotool"),
-                                   {"search", "--sync", "--onlyvisible", "--pid",
-                                    QString::number(app.processId()), "--name", "^Norvane$"})
+        const QString window = runTool(QStringLiteral("xdotool"),
+                                       {"search", "--sync", "--onlyvisible", "--pid",
+                                        QString::number(app.processId()), "--name", "^Norvane$"})
                                    .section('\n', 0, 0);
         QVERIFY2(!window.isEmpty(), "the program's window did not appear");
 

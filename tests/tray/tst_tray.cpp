@@ -2,6 +2,7 @@
 #include "FakeScreens.h"
 #include "TrayHost.h"
 #include "WindowFixture.h"
+#include "XTools.h"
 
 #include "Norvane.h"
 #include "ZImageButton.h"
@@ -44,37 +45,6 @@ QString iconWindow()
             return QString::number(top->winId());
     }
     return QString();
-}
-
-struct XPlacement
-{
-    bool viewable = false;
-    QRect rect;
-};
-
-XPlacement placement(const QString &window)
-{
-    QProcess info;
-    info.start(QStringLiteral("xwininfo"), {"-id", window});
-    info.waitForFinished(5000);
-    XPlacement p;
-    int x = 0, y = 0, w = 0, h = 0;
-    for (const QString &line : QString::fromLocal8Bit(info.readAllStandardOutput()).split('\n')) {
-        const QString l = line.trimmed();
-        const QString value = l.section(':', 1).trimmed();
-        if (l.startsWith("Absolute upper-left X"))
-            x = value.toInt();
-        else if (l.startsWith("Absolute upper-left Y"))
-            y = value.toInt();
-        else if (l.startsWith("Width"))
-            w = value.toInt();
-        else if (l.startsWith("Height"))
-            h = value.toInt();
-        else if (l.startsWith("Map State"))
-            p.viewable = value == "IsViewable";
-    }
-    p.rect = QRect(x, y, w, h);
-    return p;
 }
 
 // Runs the event loop the way main() does until the program ends, after `action` ran inside
