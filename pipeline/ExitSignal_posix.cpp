@@ -5,14 +5,13 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
 
 namespace {
-
 // The self-pipe: the handler writes one byte, the GUI thread's notifier reads it.
 int wakeRead = -1;
 int wakeWrite = -1;
+} // namespace
 
 extern "C" void onExitSignal(int)
 {
@@ -25,8 +24,6 @@ extern "C" void onExitSignal(int)
         errno = saved;
     }
 }
-
-} // namespace
 
 ExitSignal::ExitSignal()
 {
@@ -41,15 +38,5 @@ ExitSignal::ExitSignal()
         while (read(wakeRead, bytes, sizeof bytes) > 0) {
         }
         notice();
-    });
-}
-
-void ExitSignal::installHandlers()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        instance();
-        std::signal(SIGINT, onExitSignal);
-        std::signal(SIGTERM, onExitSignal);
     });
 }

@@ -3,9 +3,6 @@
 #include <QTimer>
 
 #include <csignal>
-#include <mutex>
-
-namespace {
 
 extern "C" void onExitSignal(int signal)
 {
@@ -14,8 +11,6 @@ extern "C" void onExitSignal(int signal)
     // second Ctrl+C does not kill the process before the window has closed.
     std::signal(signal, onExitSignal);
 }
-
-} // namespace
 
 ExitSignal::ExitSignal()
 {
@@ -29,14 +24,4 @@ ExitSignal::ExitSignal()
         }
     });
     timer->start();
-}
-
-void ExitSignal::installHandlers()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        instance();
-        std::signal(SIGINT, onExitSignal);
-        std::signal(SIGTERM, onExitSignal);
-    });
 }
