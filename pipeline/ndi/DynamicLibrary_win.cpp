@@ -71,10 +71,17 @@ DynamicLibrary DynamicLibrary::openPath(const std::string &fullPath)
 {
     if (!isFullPath(fullPath))
         return DynamicLibrary(nullptr, "not a full path: " + fullPath);
+    // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR wants backslashes; "C:/..." from a variable would
+    // otherwise lose the search beside the library for its own dependencies.
+    std::string path = fullPath;
+    for (char &ch : path) {
+        if (ch == '/')
+            ch = '\\';
+    }
     std::string error;
     // The runtime's own dependencies are looked for beside it and in System32 only.
-    void *handle = openHandle(
-        fullPath, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32, error);
+    void *handle =
+        openHandle(path, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32, error);
     return DynamicLibrary(handle, error);
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 namespace NdiRuntime {
@@ -83,10 +84,8 @@ bool resolve(const DynamicLibrary &library, NdiApi &table)
     take(library, "NDIlib_find_get_current_sources", table.find_get_current_sources);
     take(library, "NDIlib_find_destroy", table.find_destroy);
     take(library, "NDIlib_recv_create_v3", table.recv_create_v3);
-    take(library, "NDIlib_recv_connect", table.recv_connect);
     take(library, "NDIlib_recv_capture_v2", table.recv_capture_v2);
     take(library, "NDIlib_recv_free_video_v2", table.recv_free_video_v2);
-    take(library, "NDIlib_recv_free_metadata", table.recv_free_metadata);
     take(library, "NDIlib_recv_destroy", table.recv_destroy);
     return true;
 }
@@ -97,11 +96,21 @@ Loaded load(const std::vector<Candidate> &candidates)
     for (const Candidate &c : candidates) {
         DynamicLibrary library =
             c.bare ? DynamicLibrary::openSystem(c.name) : DynamicLibrary::openPath(c.name);
-        if (!library)
+        // A file that is there but does not load (a dependency missing, say) is worth telling
+        // apart from one that is absent. The system loader's names cannot be told apart so.
+        std::error_code absent;
+        const bool present =
+            !c.bare && std::filesystem::exists(std::filesystem::u8path(c.name), absent);
+        if (!library) {
+            if (present)
+                result.rejected.push_back(c.name + " (" + library.error() + ")");
             continue;
+        }
         NdiApi table;
-        if (!resolve(library, table))
+        if (!resolve(library, table)) {
+            result.rejected.push_back(c.name + " (lacks the NDI send functions)");
             continue; // closed as it goes out of scope
+        }
         result.library = std::move(library);
         result.table = table;
         result.from = c.name;
@@ -110,7 +119,8 @@ Loaded load(const std::vector<Candidate> &candidates)
     return result;
 }
 
-std::string notFoundLine(const std::vector<Candidate> &candidates)
+std::string notFoundLine(const std::vector<Candidate> &candidates,
+                         const std::vector<std::string> &rejected)
 {
     std::string line = "NDI runtime not found; looked for ";
     bool first = true;
@@ -119,6 +129,11 @@ std::string notFoundLine(const std::vector<Candidate> &candidates)
             line += ", ";
         first = false;
         line += c.bare ? c.name + " (system loader)" : c.name;
+    }
+    if (!rejected.empty()) {
+        line += ". Found but not usable: ";
+        for (std::size_t i = 0; i < rejected.size(); ++i)
+            line += (i ? "; " : "") + rejected[i];
     }
     line += ". Install the NDI runtime (NDI Tools, https://ndi.video/tools/) or point "
             "NDI_RUNTIME_DIR_V6 at its folder.";
@@ -136,7 +151,7 @@ const NdiApi *realApi()
                         executableDirectory());
         r.loaded = load(candidates);
         if (!r.loaded.ok())
-            std::fprintf(stderr, "%s\n", notFoundLine(candidates).c_str());
+            std::fprintf(stderr, "%s\n", notFoundLine(candidates, r.loaded.rejected).c_str());
     });
     return r.loaded.ok() ? &r.loaded.table : nullptr;
 }

@@ -25,12 +25,10 @@ struct NdiApi
                                                        uint32_t *) = nullptr;
     void (*find_destroy)(NDIlib_find_instance_t) = nullptr;
     NDIlib_recv_instance_t (*recv_create_v3)(const NDIlib_recv_create_v3_t *) = nullptr;
-    void (*recv_connect)(NDIlib_recv_instance_t, const NDIlib_source_t *) = nullptr;
     NDIlib_frame_type_e (*recv_capture_v2)(NDIlib_recv_instance_t, NDIlib_video_frame_v2_t *,
                                            NDIlib_audio_frame_v2_t *, NDIlib_metadata_frame_t *,
                                            uint32_t) = nullptr;
     void (*recv_free_video_v2)(NDIlib_recv_instance_t, const NDIlib_video_frame_v2_t *) = nullptr;
-    void (*recv_free_metadata)(NDIlib_recv_instance_t, const NDIlib_metadata_frame_t *) = nullptr;
     void (*recv_destroy)(NDIlib_recv_instance_t) = nullptr;
 };
 
@@ -67,6 +65,8 @@ struct Loaded
     DynamicLibrary library;
     NdiApi table;
     std::string from; // the candidate that served
+    // Libraries that were there but did not serve, each with the reason: "path (reason)".
+    std::vector<std::string> rejected;
     bool ok() const { return library.isOpen(); }
 };
 
@@ -77,7 +77,9 @@ Loaded load(const std::vector<Candidate> &candidates);
 // Fills the table from an open library; false when a required function is missing.
 bool resolve(const DynamicLibrary &library, NdiApi &table);
 
-// The one line printed when no candidate served: where it looked and where to get a runtime.
-std::string notFoundLine(const std::vector<Candidate> &candidates);
+// The one line printed when no candidate served: where it looked, what was there but could not
+// be used and why (a missing dependency, a missing function), and where to get a runtime.
+std::string notFoundLine(const std::vector<Candidate> &candidates,
+                         const std::vector<std::string> &rejected = {});
 
 } // namespace NdiRuntime

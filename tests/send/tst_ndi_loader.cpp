@@ -110,6 +110,36 @@ private slots:
         QVERIFY(!loaded.table.initialize);
     }
 
+    // A runtime that is there but cannot serve is named with its reason, so a missing
+    // dependency is not reported as a missing file; absent candidates are not.
+    void namesLibrariesThatAreThereButUnusable()
+    {
+        Folder broken, partial(NDI_STUB_PARTIAL_PATH), empty;
+        {
+            QFile junk(broken.dir.filePath("libndi.so.6"));
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write("not a shared library");
+        }
+        const Candidates candidates{{broken.lib(), false},
+                                    {partial.lib(), false},
+                                    {empty.lib(), false},
+                                    {"libndi-nowhere.so.6", true}};
+        const auto loaded = NdiRuntime::load(candidates);
+        QVERIFY(!loaded.ok());
+        QCOMPARE(loaded.rejected.size(), std::size_t(2));
+        QVERIFY(QString::fromStdString(loaded.rejected[0])
+                    .startsWith(QString::fromStdString(broken.lib() + " (")));
+        QCOMPARE(loaded.rejected[1], partial.lib() + " (lacks the NDI send functions)");
+
+        const QString line =
+            QString::fromStdString(NdiRuntime::notFoundLine(candidates, loaded.rejected));
+        QVERIFY(line.startsWith("NDI runtime not found; looked for "));
+        QVERIFY(line.contains("Found but not usable: " + QString::fromStdString(broken.lib())));
+        QVERIFY(!line.contains('\n'));
+        QVERIFY(
+            !QString::fromStdString(NdiRuntime::notFoundLine(candidates)).contains("not usable"));
+    }
+
     void openPathNeverSearches()
     {
         QVERIFY(!DynamicLibrary::openPath("libc.so.6").isOpen());
