@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -91,8 +92,8 @@ void SendThread::startSend(int width, int height, int left, int top)
 
     sendBuffer.reset();
     sendBufferBytes = 0;
-    const long long bytes = static_cast<long long>(width) * height * 4;
-    if (width > 0 && height > 0 && bytes <= INT32_MAX) {
+    const int bytes = frameByteCount(width, height);
+    if (bytes > 0) {
         sendBuffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(bytes)]);
         if (sendBuffer)
             sendBufferBytes = static_cast<std::size_t>(bytes);
@@ -144,9 +145,8 @@ void SendThread::run()
     do {
         if (exitRequested) {
             // Nothing more is sent in this run or any later one; sleep until the stop.
-            QMutexLocker lock(&mutex);
             while (running)
-                stopped.wait(&mutex);
+                pauseUntilStopped(ULONG_MAX);
             break;
         }
         // Sleeps on the capture engine's condition while the queue is empty.
@@ -156,8 +156,9 @@ void SendThread::run()
         const std::size_t frameBytes = static_cast<std::size_t>(frame->byteCount());
         const bool sendable = sender && frameBytes == sendBufferBytes && sendBufferBytes > 0;
         if (!sendable || exitRequested) {
-            // No sender (initNDI() failed) or no buffer: the frame goes nowhere and is
-            // neither counted nor reported.
+            // No sender (initNDI() failed), or no buffer (an empty rectangle, or the
+            // allocation failed): the frame goes nowhere and is neither counted nor reported.
+            // The runtime is never handed a null sender or a null picture.
             frame.reset();
             pauseUntilStopped(dropPeriodMs);
             continue;

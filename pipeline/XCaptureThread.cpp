@@ -1,7 +1,6 @@
 #include "XCaptureThread.h"
 
 #include <chrono>
-#include <climits>
 #include <utility>
 
 XCaptureThread &XCaptureThread::instance()
@@ -27,11 +26,9 @@ void XCaptureThread::startCapture(int width, int height, int left, int top)
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopFlag = false;
-        // A negative size is treated as empty, as a zero one is: it must not become a
-        // negative allocation. So is one whose frame would not fit the int byte count (no
-        // screen is 23,170 pixels square).
-        const long long bytes = 4LL * width * height;
-        const bool usable = width > 0 && height > 0 && bytes <= INT_MAX;
+        // A negative or unusable size is treated as empty, as a zero one is: it must not
+        // become a negative or overflowing allocation.
+        const bool usable = frameByteCount(width, height) > 0;
         this->width = usable ? width : 0;
         this->height = usable ? height : 0;
         this->left = left;

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -21,6 +22,17 @@ struct FrameBuffer
     int byteCount() const { return width * height * 4; }
 };
 using FramePtr = std::unique_ptr<FrameBuffer>;
+
+// Bytes of one width x height frame, or 0 for a size that is empty, negative, or too large for
+// the int byte count of the layout (no screen is 23,170 pixels square). The capture and send
+// engines must agree on it, or every frame would be refused as the wrong size.
+inline int frameByteCount(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+    const long long bytes = 4LL * width * height;
+    return bytes <= INT_MAX ? static_cast<int>(bytes) : 0;
+}
 
 // The capture engine: one process-wide thread that copies the capture rectangle into a new
 // frame buffer whenever the frame queue holds fewer than three.
