@@ -250,7 +250,8 @@ private slots:
         QVERIFY(ndi.waitForVideos(2, 20000));
 
         QThread *raisedOn = nullptr;
-        connect(ExitSignal::instance(), &ExitSignal::raised, this,
+        QObject receiver; // the connection ends with this function, before raisedOn does
+        connect(ExitSignal::instance(), &ExitSignal::raised, &receiver,
                 [&] { raisedOn = QThread::currentThread(); });
         QSignalSpy spy(ExitSignal::instance(), &ExitSignal::raised);
         std::raise(SIGTERM);
