@@ -38,7 +38,7 @@ public slots:
     void ShowCurFPS(float f);
     void OnCloseBtn();
     void OnActionExit();
-    void OnSystemActive(QSystemTrayIcon::ActivationReason reason);
+    void OnSystemActive(QSystemTrayIcon::ActivationReason);
     void OnScreenChange(int index);
 
 protected:
