@@ -5,6 +5,7 @@
 //  - the same figures for ffmpeg's x11grab (MIT-SHM as well) on the same screen, and the
 //    ratios.
 #include "XCaptureThread.h"
+#include "XcbConnection.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -76,15 +77,12 @@ long xServerPid()
 
 bool rootSize(int &width, int &height)
 {
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-    const bool ok = !xcb_connection_has_error(c);
-    if (ok) {
-        const xcb_screen_t *s = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        width = s->width_in_pixels;
-        height = s->height_in_pixels;
-    }
-    xcb_disconnect(c);
-    return ok;
+    const XcbConnection x;
+    if (!x)
+        return false;
+    width = x.screen()->width_in_pixels;
+    height = x.screen()->height_in_pixels;
+    return true;
 }
 
 struct Figures

@@ -51,6 +51,14 @@ void dragTo(QWidget *w, QPoint global, Qt::MouseButtons held)
     QApplication::sendEvent(w, &event);
 }
 
+// Puts the window at a known place on screen, ready to be dragged.
+bool showForDragging(Norvane &w)
+{
+    w.move(100, 100);
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
+}
+
 // Records the rate label's text each time a queued rate report is about to reach the window,
 // so that a value the report then overwrites is still seen.
 class LabelBeforeReports : public QObject
@@ -187,9 +195,7 @@ private slots:
     {
         FakeScreens screens({primary});
         Norvane w(nullptr, screens);
-        w.move(100, 100);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(showForDragging(w));
         const QPoint origin = w.pos();
         const QPoint pressed(30, 20);
 
@@ -209,9 +215,7 @@ private slots:
     {
         FakeScreens screens({primary});
         Norvane w(nullptr, screens);
-        w.move(100, 100);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(showForDragging(w));
         const QPoint origin = w.pos();
 
         sendMouse(&w, QEvent::MouseButtonPress, QPoint(30, 20), Qt::RightButton, Qt::RightButton);

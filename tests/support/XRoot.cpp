@@ -8,21 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 
-XRoot::XRoot(const char *display)
+XRoot::XRoot(const char *display) : connection(display)
 {
-    int screenNumber = 0;
-    connection.reset(xcb_connect(display, &screenNumber));
-    if (xcb_connection_has_error(connection.get())) {
-        connection.reset();
+    if (!connection)
         return;
-    }
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    root = it.data->root;
-    rootWidth = it.data->width_in_pixels;
-    rootHeight = it.data->height_in_pixels;
-    rootDepth = it.data->root_depth;
+    const xcb_screen_t *screen = connection.screen();
+    root = screen->root;
+    rootWidth = screen->width_in_pixels;
+    rootHeight = screen->height_in_pixels;
+    rootDepth = screen->root_depth;
 }
 
 XRoot::~XRoot()

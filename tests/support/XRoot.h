@@ -1,5 +1,7 @@
 #pragma once
 
+#include "XcbConnection.h"
+
 #include <xcb/xcb.h>
 
 #include <QString>
@@ -22,7 +24,7 @@ public:
     XRoot(const XRoot &) = delete;
     XRoot &operator=(const XRoot &) = delete;
 
-    bool connected() const { return connection != nullptr; }
+    bool connected() const { return static_cast<bool>(connection); }
     int width() const { return rootWidth; }
     int height() const { return rootHeight; }
     int depth() const { return rootDepth; }
@@ -55,11 +57,7 @@ public:
                                                     int rootW, int rootH, unsigned char outside);
 
 private:
-    struct Closer
-    {
-        void operator()(xcb_connection_t *c) const { xcb_disconnect(c); }
-    };
-    std::unique_ptr<xcb_connection_t, Closer> connection;
+    XcbConnection connection;
     xcb_window_t root = 0;
     int rootWidth = 0;
     int rootHeight = 0;

@@ -68,21 +68,10 @@ private:
 
 X11ScreenCopy::X11ScreenCopy(Transport transport)
 {
-    int screenNumber = 0;
-    connection.reset(xcb_connect(nullptr, &screenNumber));
-    if (xcb_connection_has_error(connection.get())) {
-        connection.reset();
+    if (!connection)
         return;
-    }
     const xcb_setup_t *setup = xcb_get_setup(connection.get());
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem) {
-        connection.reset();
-        return;
-    }
-    const xcb_screen_t *screen = it.data;
+    const xcb_screen_t *screen = connection.screen();
     root = screen->root;
     rootWidth = screen->width_in_pixels;
     rootHeight = screen->height_in_pixels;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ScreenCopy.h"
+#include "XcbConnection.h"
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -26,7 +27,7 @@ public:
     bool copy(unsigned char *buffer) override;
     void end() override;
 
-    bool connected() const { return connection != nullptr; }
+    bool connected() const { return static_cast<bool>(connection); }
     // The current run copies through a shared segment.
     bool usesShm() const { return segment != nullptr; }
     // The server's pixels are 32 bits, LSB first, blue-green-red: the frame layout itself.
@@ -34,17 +35,13 @@ public:
     bool nativeLayout() const { return native; }
 
 private:
-    struct ConnectionCloser
-    {
-        void operator()(xcb_connection_t *c) const { xcb_disconnect(c); }
-    };
     // An attached System V segment, known to the server; detached and forgotten on
     // destruction. It is marked for removal as soon as both sides hold it.
     class ShmSegment;
 
     void copyRows(unsigned char *buffer, const unsigned char *src, int srcStride) const;
 
-    std::unique_ptr<xcb_connection_t, ConnectionCloser> connection;
+    XcbConnection connection;
     xcb_window_t root = 0;
     int rootWidth = 0;
     int rootHeight = 0;
