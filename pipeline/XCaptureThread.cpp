@@ -1,6 +1,7 @@
 #include "XCaptureThread.h"
 
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 XCaptureThread &XCaptureThread::instance()
@@ -114,8 +115,10 @@ void XCaptureThread::run()
                 frame->width = width;
                 frame->height = height;
                 frame->bytes.reset(new unsigned char[static_cast<std::size_t>(frameBytes)]);
-                if (screenCopy)
-                    screenCopy->copy(frame->bytes.get());
+                // The buffer is fresh heap memory: a failed copy must not hand on whatever it
+                // held before. Cleared only then, so a good copy costs no extra pass.
+                if (!screenCopy || !screenCopy->copy(frame->bytes.get()))
+                    std::memset(frame->bytes.get(), 0, static_cast<std::size_t>(frameBytes));
                 frames.push_back(std::move(frame));
                 frameAdded.notify_one();
             } else {

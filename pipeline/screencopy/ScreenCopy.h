@@ -12,12 +12,14 @@ public:
 
     // Prepares a run for the rectangle, in virtual-desktop coordinates (left and top may be
     // negative). Width or height 0 is valid: copies then have nothing to do. Returns false
-    // when the platform cannot copy that rectangle; copy() then leaves buffers untouched.
+    // when the platform cannot copy that rectangle; every copy() then fails.
     virtual bool begin(int width, int height, int left, int top) = 0;
 
     // Fills buffer (width * height * 4 bytes, as given to begin()) with the rectangle's
-    // pixels: rows top to bottom, packed, each pixel blue, green, red, unused.
-    // Returns false when this copy failed; the buffer may then hold anything.
+    // pixels: rows top to bottom, packed, each pixel blue, green, red, unused. On true every
+    // byte was written: whatever of the rectangle lies beyond the screen is black. Returns
+    // false when this copy failed; the buffer may then hold anything, and the engine blacks
+    // it out, since the buffer is fresh memory that must never reach the network.
     virtual bool copy(unsigned char *buffer) = 0;
 
     // Releases what begin() prepared. Safe to call without a begin().
