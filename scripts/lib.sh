@@ -21,3 +21,29 @@ build_flavour() {
     grep -vE '^(\[|-- )' "$root/build/$name.build.log" || true
     return $rc
 }
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# Makes Debian's source packages reachable for `apt-get source`: a deb-src entry with the same
+# URIs, suites, components and key as every deb entry of debian.sources. Idempotent.
+ensure_deb_src() {
+    local deb=/etc/apt/sources.list.d/debian.sources src=/etc/apt/sources.list.d/norvane-src.sources
+    [ -f "$src" ] && return 0
+    [ -f "$deb" ] || {
+        echo "no $deb: add a deb-src entry for Debian's sources by hand" >&2
+        return 1
+    }
+    sed 's/^Types:.*$/Types: deb-src/' "$deb" | as_root tee "$src.tmp" >/dev/null
+    as_root mv "$src.tmp" "$src"
+    as_root apt-get update -qq
+}
+
+# Fetches Debian's source package <name> (pinned to <version>) into <dir>, unpacked; the
+# version must match, or the build it feeds would not be the one its cache is keyed by.
+#   fetch_debian_source <name> <version> <dir>
+fetch_debian_source() {
+    local name=$1 version=$2 dir=$3
+    ensure_deb_src
+    mkdir -p "$dir"
+    (cd "$dir" && apt-get source -qq "$name=$version" >/dev/null)
+}
