@@ -3,7 +3,9 @@
 // sway), and, in the same run, through the X11 copy on an Xvfb of the same size started here.
 // A receiver on loopback counts frames; CPU per delivered frame is read from /proc for the
 // sending process, for the display server (sway or Xvfb) and, on Wayland, for the portal's
-// screen-copy service and PipeWire, which carry the pictures there. Both screens are still.
+// screen-copy service and PipeWire, which carry the pictures there. Each path runs twice: on
+// a still screen (the compositor then sends one picture and nothing more) and with a
+// full-screen window repainting every 16 ms.
 //
 //   bench_wayland [--seconds N] [--warmup N]
 #include "NdiReceiver.h"
@@ -12,9 +14,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
 #include <QProcess>
+#include <QRasterWindow>
 #include <QSize>
 #include <QThread>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -81,6 +87,31 @@ int runEngine()
     return 0;
 }
 
+// A full-screen window that changes colour every 16 ms, on the session's display.
+class Animation : public QRasterWindow
+{
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter(this).fillRect(QRect(QPoint(), size()),
+                                QColor::fromHsv(int(++turn * 7 % 360), 200, 200));
+    }
+
+private:
+    unsigned turn = 0;
+};
+
+int runAnimation(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    Animation window;
+    window.showFullScreen();
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &window, [&] { window.update(); });
+    timer.start(16);
+    return app.exec();
+}
+
 struct Result
 {
     bool ok = false;
@@ -93,9 +124,19 @@ struct Result
 };
 
 Result measure(const QProcessEnvironment &env, qint64 serverPid,
-               const std::vector<qint64> &carriers, int seconds, int warmup)
+               const std::vector<qint64> &carriers, int seconds, int warmup, bool changing)
 {
     Result r;
+    QProcess animation;
+    if (changing) {
+        QProcessEnvironment shown = env;
+        shown.insert("QT_QPA_PLATFORM", env.contains("WAYLAND_DISPLAY") ? "wayland" : "xcb");
+        animation.setProcessEnvironment(shown);
+        animation.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        animation.start(QCoreApplication::applicationFilePath(), {"--animate"});
+        animation.waitForStarted(5000);
+        QThread::msleep(1000);
+    }
     QProcess sender;
     sender.setProcessEnvironment(env);
     sender.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -129,6 +170,11 @@ Result measure(const QProcessEnvironment &env, qint64 serverPid,
     sender.closeWriteChannel();
     if (!sender.waitForFinished(30000))
         sender.kill();
+    if (changing) {
+        animation.terminate();
+        if (!animation.waitForFinished(5000))
+            animation.kill();
+    }
     return r;
 }
 
@@ -170,32 +216,41 @@ int orchestrate(int seconds, int warmup)
     x11.insert("XDG_SESSION_TYPE", "x11");
     x11.insert("DISPLAY", ":77");
 
-    std::printf("Wayland benchmark: %dx%d still screen, %d s per path after %d s warm-up; "
+    std::printf("Wayland benchmark: %dx%d, %d s per path after %d s warm-up; "
                 "receiver on loopback\n",
                 width, height, seconds, warmup);
     std::vector<qint64> carriers = pidsNamed("xdg-desktop-po");
     for (qint64 pid : pidsNamed("pipewire"))
         carriers.push_back(pid);
-    const Result w = measure(wayland, sway, carriers, seconds, warmup);
-    const Result x = measure(x11, xvfb.processId(), {}, seconds, warmup);
+    int status = 0;
+    for (bool changing : {false, true}) {
+        std::printf("%s\n", changing ? "screen changing every 16 ms" : "still screen");
+        std::fflush(stdout);
+        const Result w = measure(wayland, sway, carriers, seconds, warmup, changing);
+        const Result x = measure(x11, xvfb.processId(), {}, seconds, warmup, changing);
+        if (!w.ok || !x.ok) {
+            std::printf("  run failed (Wayland %d, X11 %d)\n", w.ok, x.ok);
+            status = 1;
+            continue;
+        }
+        print("Wayland", w, "sway", true);
+        print("X11", x, "Xvfb", false);
+        std::printf("  ratio Wayland/X11: fps %.3f, CPU per frame program %.2f, all %.2f\n",
+                    w.fps / x.fps, w.programMs / x.programMs,
+                    (w.programMs + w.serverMs + w.carrierMs) / (x.programMs + x.serverMs));
+        std::fflush(stdout);
+    }
     xvfb.terminate();
     xvfb.waitForFinished(5000);
-    if (!w.ok || !x.ok) {
-        std::printf("run failed (Wayland %d, X11 %d)\n", w.ok, x.ok);
-        return 1;
-    }
-    print("Wayland", w, "sway", true);
-    print("X11", x, "Xvfb", false);
-    std::printf("  ratio Wayland/X11: fps %.3f, CPU per frame program %.2f, all %.2f\n",
-                w.fps / x.fps, w.programMs / x.programMs,
-                (w.programMs + w.serverMs + w.carrierMs) / (x.programMs + x.serverMs));
-    return 0;
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--animate")
+        return runAnimation(argc, argv);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 2 && args[1] == "--engine")

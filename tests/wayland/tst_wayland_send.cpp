@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -276,6 +277,8 @@ private slots:
 
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
         QVERIFY2(program.errorLines("Screen capture").isEmpty(), program.errors.constData());
+        // The desktop's permission is kept in the user's settings, so it asks only once.
+        QVERIFY(!QSettings("Norvane", "Norvane").value("portal/restoreToken").toString().isEmpty());
     }
 
     void withoutPortalSendsNothingAndSaysSoOnce()

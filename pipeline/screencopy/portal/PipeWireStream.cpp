@@ -124,6 +124,10 @@ void PipeWireStream::onStateChanged(void *self, pw_stream_state, pw_stream_state
         std::fprintf(stderr, "Screen capture: the PipeWire stream failed (%s)\n",
                      error ? error : "no reason given");
     }
+    // The desktop ended the share, or the stream broke: the last picture is no longer the
+    // screen, so nothing more is handed out.
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED)
+        s->sink(PictureView());
 }
 
 void PipeWireStream::onParamChanged(void *self, uint32_t id, const spa_pod *param)

@@ -12,7 +12,8 @@
 // One screen stream of the PipeWire remote that the desktop portal opened: connects to the
 // portal's node, negotiates a 32-bit RGB layout (BGRx preferred) in memory buffers, and hands
 // each picture to the sink on PipeWire's own thread. The compositor sends a picture only when
-// the screen changes. Everything is released, the thread joined, on destruction.
+// the screen changes; a picture without data says the stream has ended. Everything is
+// released, the thread joined, on destruction.
 class PipeWireStream
 {
 public:

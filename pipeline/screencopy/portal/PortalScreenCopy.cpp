@@ -28,6 +28,12 @@ bool PortalScreenCopy::begin(int, int, int, int)
 
 void PortalScreenCopy::keep(std::uint64_t run, const PictureView &picture)
 {
+    if (!picture.data) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (run == runs)
+            hasPicture = false;
+        return;
+    }
     spare.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
     copyToBgrx(picture, spare.data(), picture.width, picture.height);
     {

@@ -31,7 +31,8 @@ public:
     void end() override;
 
 private:
-    // On PipeWire's thread, with each picture of the stream started by run number `run`.
+    // On PipeWire's thread, with each picture of the stream started by run number `run`; one
+    // without data when the stream has ended.
     void keep(std::uint64_t run, const PictureView &picture);
 
     std::function<void()> wake;
