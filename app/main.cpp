@@ -1,10 +1,12 @@
 #include "ExitSignal.h"
 #include "Norvane.h"
+#include "ToolkitEnvironment.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    prepareToolkitEnvironment();
     QApplication app(argc, argv);
     auto *window = new Norvane(nullptr);
 
