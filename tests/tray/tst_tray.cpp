@@ -8,6 +8,7 @@
 #include "ZImageButton.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QtTest>
@@ -202,6 +203,39 @@ private slots:
         emit icon->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(w.isVisible());
         QVERIFY(!isSending);
+    }
+
+    // No sender: the first start says why in a notification of the tray icon, once.
+    void noSenderIsToldOnceInTheTray()
+    {
+        fakes.ndi.setCreateFails(true);
+        FakeScreens screens({primary});
+        Norvane w(nullptr, screens);
+        w.show();
+        auto balloon = [] {
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                if (top->isVisible() && qstrcmp(top->metaObject()->className(), "QBalloonTip") == 0)
+                    return top;
+            }
+            return static_cast<QWidget *>(nullptr);
+        };
+        entry(w, 1)->trigger();
+        QTRY_VERIFY(balloon());
+        const QStringList texts = [&] {
+            QStringList t;
+            for (QLabel *l : balloon()->findChildren<QLabel *>())
+                t << l->text();
+            return t;
+        }();
+        QVERIFY2(texts.join(' ').contains(QStringLiteral("本机可能已有其他程序以此名称发送")),
+                 qPrintable(texts.join(' ')));
+        balloon()->close();
+        entry(w, 2)->trigger();
+        entry(w, 1)->trigger();
+        QTest::qWait(300);
+        QVERIFY(!balloon());
+        entry(w, 2)->trigger();
+        QVERIFY(!w.findChild<QLabel *>(QStringLiteral("noticeLabel")));
     }
 
     void exitEndsTheProgram_data()
