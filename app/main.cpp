@@ -1,15 +1,12 @@
 #include "ExitSignal.h"
 #include "Norvane.h"
-#include "WaylandSession.h"
+#include "ToolkitEnvironment.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    // In a Wayland session the window is a Wayland client (XWayland only as a fallback), so it
-    // runs where no X server exists and the compositor knows it by its app id.
-    if (isWaylandSession() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+    prepareToolkitEnvironment();
     QApplication app(argc, argv);
     // The app id on Wayland, and the menu entry it belongs to (app/norvane.desktop).
     QGuiApplication::setDesktopFileName(QStringLiteral("norvane"));

@@ -16,11 +16,9 @@ function(norvane_add_test name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
     add_test(NAME ${name} COMMAND ${T_LAUNCHER} $<TARGET_FILE:${name}>)
     set(env QT_QPA_PLATFORM=${T_DISPLAY} NORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}
-            NDI_RUNTIME_DIR_V6=${NORVANE_NDI_DIR}/lib ${T_ENVIRONMENT})
+            NDI_RUNTIME_DIR_V6=${NORVANE_NDI_DIR}/lib ${NORVANE_SANITIZER_ENV} ${T_ENVIRONMENT})
     if(T_DISPLAY STREQUAL "x11")
-        # No OpenGL: nothing here draws with it, and Mesa's software GLX (Debian 12's
-        # 22.3.6-1+deb12u2) leaks a block from a library it unloads, which LeakSanitizer cannot
-        # name for a suppression.
+        # No OpenGL, as the program's main() arranges before its application object exists.
         list(APPEND env QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none)
         list(REMOVE_ITEM env QT_QPA_PLATFORM=x11)
         list(APPEND T_LABELS x11)

@@ -2,7 +2,13 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <utility>
+
+namespace {
+// How long the capture waits before it tries again after a frame buffer could not be had.
+constexpr int allocationRetryMs = 50;
+} // namespace
 
 XCaptureThread &XCaptureThread::instance()
 {
@@ -148,7 +154,15 @@ void XCaptureThread::run()
                 auto frame = std::make_unique<FrameBuffer>();
                 frame->width = bytes > 0 ? frameWidth : 0;
                 frame->height = bytes > 0 ? frameHeight : 0;
-                frame->bytes.reset(new unsigned char[static_cast<std::size_t>(bytes)]);
+                frame->bytes.reset(
+                    new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
+                if (!frame->bytes) {
+                    // Out of memory: this frame is skipped, not the program. Try again a
+                    // little later rather than at once; a stop still ends the wait.
+                    placeFreed.wait_for(lock, std::chrono::milliseconds(allocationRetryMs),
+                                        [&] { return bool(stopFlag); });
+                    continue;
+                }
                 // The buffer is fresh heap memory: a failed copy must not hand on whatever it
                 // held before. Cleared only then, so a good copy costs no extra pass.
                 if (!screenCopy || !screenCopy->copy(frame->bytes.get()))
