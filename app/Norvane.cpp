@@ -4,12 +4,14 @@
 
 #include <QAction>
 #include <QDesktopWidget>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
+#include <QWindow>
 
 #include <climits>
 #include <cmath>
@@ -27,6 +29,12 @@ const int stripFrames = 4;
 const int examinedScreens = 4;
 // How long the tray shows why nothing is sent.
 const int noticeMs = 15000;
+
+// A Wayland client cannot place its own window: the compositor moves it when asked to.
+bool compositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 } // namespace
 
 Norvane::Norvane(QWidget *parent) : Norvane(parent, nullptr) {}
@@ -38,6 +46,9 @@ Norvane::Norvane(QWidget *parent, const ScreenProvider *screens)
       trayIcon(nullptr), trayMenu(nullptr)
 {
     ui.setupUi(this);
+    // The form's size, fixed: a tiling compositor (sway) floats a window whose minimum and
+    // maximum sizes are equal instead of stretching it over the whole output.
+    setFixedSize(size());
     sendThread = new SendThread(this);
 
     setWindowFlags(Qt::FramelessWindowHint);
@@ -266,8 +277,15 @@ void Norvane::mousePressEvent(QMouseEvent *event)
 void Norvane::mouseMoveEvent(QMouseEvent *event)
 {
     // Only a pure left-button drag moves the window; the pressed point stays under the pointer.
-    if (dragging && event->buttons() == Qt::LeftButton)
-        move(event->globalPos() - pressPos);
+    if (dragging && event->buttons() == Qt::LeftButton) {
+        if (compositorPlacesWindows()) {
+            // The compositor follows the pointer from here until the button comes up.
+            dragging = false;
+            windowHandle()->startSystemMove();
+        } else {
+            move(event->globalPos() - pressPos);
+        }
+    }
     event->accept();
 }
 

@@ -1,5 +1,6 @@
 #include "ToolkitEnvironment.h"
 
+#include "WaylandSession.h"
 #include "XcbConnection.h"
 
 #include <QByteArray>
@@ -27,6 +28,10 @@ void setUnlessSet(const char *name, const char *value)
 void prepareToolkitEnvironment()
 {
     setUnlessSet("QT_XCB_GL_INTEGRATION", "none");
+    // In a Wayland session the window is a Wayland client (XWayland only as a fallback), so it
+    // runs where no X server exists and the compositor knows it by its app id.
+    if (isWaylandSession())
+        setUnlessSet("QT_QPA_PLATFORM", "wayland;xcb");
 
     if (qEnvironmentVariableIsSet("QT_FONT_DPI") || !qEnvironmentVariableIsSet("DISPLAY"))
         return;

@@ -104,20 +104,7 @@ void SendThread::startSend(int width, int height, int left, int top)
         stopSend();
 
     XCaptureThread::instance().startCapture(width, height, left, top);
-
-    videoFrame.xres = width;
-    videoFrame.yres = height;
-    videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
-
-    sendBuffer.reset();
-    sendBufferBytes = 0;
-    const int bytes = frameByteCount(width, height);
-    if (bytes > 0) {
-        sendBuffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(bytes)]);
-        if (sendBuffer)
-            sendBufferBytes = static_cast<std::size_t>(bytes);
-    }
-    videoFrame.p_data = sendBuffer.get();
+    allocateSendBuffer(width, height);
     sentInRun = false;
 
     {
@@ -186,6 +173,9 @@ void SendThread::run()
         FramePtr frame = capture.waitFrame(framePollMs);
         if (!frame)
             continue;
+        // Receivers get the size the frames have (the stream's, where the platform decides).
+        if (frame->width != videoFrame.xres || frame->height != videoFrame.yres)
+            allocateSendBuffer(frame->width, frame->height);
         const std::size_t frameBytes = static_cast<std::size_t>(frame->byteCount());
         const bool sendable = sender && frameBytes == sendBufferBytes && sendBufferBytes > 0;
         if (!sendable || exitRequested) {
@@ -210,4 +200,21 @@ void SendThread::run()
         ++sentFrameCount;
         msleep(pauseAfterSendMs);
     } while (running);
+}
+
+void SendThread::allocateSendBuffer(int width, int height)
+{
+    videoFrame.xres = width;
+    videoFrame.yres = height;
+    videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
+
+    sendBuffer.reset();
+    sendBufferBytes = 0;
+    const int bytes = frameByteCount(width, height);
+    if (bytes > 0) {
+        sendBuffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(bytes)]);
+        if (sendBuffer)
+            sendBufferBytes = static_cast<std::size_t>(bytes);
+    }
+    videoFrame.p_data = sendBuffer.get();
 }

@@ -52,6 +52,8 @@ private:
     // Hands NDI one black frame of the run's size, so that the sender, which serves its last
     // frame to every receiver that connects later, no longer holds a picture of the screen.
     void sendBlackFrame();
+    // Gives videoFrame this size and a send buffer to match (none when it cannot be had).
+    void allocateSendBuffer(int width, int height);
 
     NDIlib_video_frame_v2_t videoFrame;
     NDIlib_send_instance_t sender = nullptr;
@@ -60,7 +62,8 @@ private:
 
     // The runtime's table as initNDI() found it; null when there is none.
     const NdiApi *ndi = nullptr;
-    // What videoFrame.p_data points to: one block per run, reused for every frame.
+    // What videoFrame.p_data points to: one block per run, reused for every frame; replaced
+    // only when a frame of another size arrives (a stream whose size the platform decides).
     std::unique_ptr<uint8_t[]> sendBuffer;
     std::size_t sendBufferBytes = 0;
     SenderStatus status = SenderStatus::NotInitialised;

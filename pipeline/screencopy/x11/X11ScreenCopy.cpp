@@ -376,8 +376,3 @@ void X11ScreenCopy::end()
     segment.reset();
     running = false;
 }
-
-std::unique_ptr<ScreenCopy> createPlatformScreenCopy()
-{
-    return std::make_unique<X11ScreenCopy>();
-}
