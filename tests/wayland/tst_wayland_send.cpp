@@ -272,8 +272,11 @@ private slots:
         // Frames already on their way may still arrive; after that, nothing.
         receiver.receiveFor(500);
         QCOMPARE(receiver.receiveFor(1500), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(look(label) == idleLabel, 3000);
-        QCOMPARE(look(button), idleButton);
+        const QString stopped = QStringLiteral(NORVANE_WAYLAND_OUTPUT "/stopped.png");
+        const bool rateReset = QTest::qWaitFor([&] { return look(label) == idleLabel; }, 3000);
+        look(QRect(QPoint(0, 0), output)).save(stopped);
+        QVERIFY2(rateReset, qPrintable("the rate did not go back to 0: " + stopped));
+        QVERIFY2(look(button) == idleButton, qPrintable("the button is not idle: " + stopped));
 
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
         QVERIFY2(program.errorLines("Screen capture").isEmpty(), program.errors.constData());
