@@ -5,16 +5,20 @@
 // received per second, the send call's duration, and the CPU of the Wine processes, of Xvfb
 // and of the receiver; then the cost of one GDI copy of the screen.
 //
-//   bench_wine <bench_wine_sender.exe> [--seconds N] [--size WxH]
+//   bench_wine <bench_wine_sender.exe> [--seconds N] [--size WxH] [--flat]
+// The screen shows XRoot's pattern (smooth gradients, every pixel different), or with --flat
+// the bare Xvfb root, which costs the encoder next to nothing.
 // Run inside scripts/ns-run (scripts/bench-wine).
 #include "NdiReceiver.h"
 #include "Wine.h"
+#include "XRoot.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <map>
@@ -79,6 +83,38 @@ long ownXvfb()
     return 0;
 }
 
+// The Wine sender's TCP connections as ss shows them: bytes sent so far, and the smallest send
+// buffer the kernel gives them (skmem tb). Wine keeps its sockets in wineserver.
+struct Connection
+{
+    double bytesSent = 0;
+    long sendBuffer = 0;
+};
+
+Connection wineConnections()
+{
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), {"-tinmpH", "state", "established"});
+    ss.waitForFinished(5000);
+    Connection c;
+    bool wine = false;
+    const QRegularExpression sent(QStringLiteral(R"(bytes_sent:(\d+))")),
+        buffer(QStringLiteral(R"(skmem:\(\S*,tb(\d+))"));
+    for (const QString &line : QString::fromLocal8Bit(ss.readAllStandardOutput()).split('\n')) {
+        if (!line.startsWith(' ') && !line.startsWith('\t')) {
+            wine = line.contains(QLatin1String("wineserver"));
+            continue;
+        }
+        if (!wine)
+            continue;
+        c.bytesSent += sent.match(line).captured(1).toDouble();
+        const long tb = buffer.match(line).captured(1).toLong();
+        if (tb && (!c.sendBuffer || tb < c.sendBuffer))
+            c.sendBuffer = tb;
+    }
+    return c;
+}
+
 struct Cpu
 {
     double wine = 0, xvfb = 0, self = 0;
@@ -100,6 +136,8 @@ struct Run
     Fields sent;
     double fps = 0, gapMs = 0, seconds = 0;
     Cpu cpu;
+    double bytesPerSecond = 0;
+    long sendBuffer = 0;
 };
 
 Run measure(const WinePrefix &wine, const QString &exe, const QString &mode, const QString &size,
@@ -126,15 +164,19 @@ Run measure(const WinePrefix &wine, const QString &exe, const QString &mode, con
             last = at;
         };
         const Cpu c0 = readCpu(wine, xvfb);
+        const Connection n0 = wineConnections();
         const std::int64_t t0 = NdiReceiver::steadyNs();
         sender.write("mark\n");
         sender.waitForBytesWritten(5000);
         const int frames = receiver.receiveFor(seconds * 1000);
-        sender.write("stop\n");
-        sender.waitForBytesWritten(5000);
         r.seconds = (NdiReceiver::steadyNs() - t0) / 1e9;
         const Cpu c1 = readCpu(wine, xvfb);
+        const Connection n1 = wineConnections();
+        sender.write("stop\n");
+        sender.waitForBytesWritten(5000);
         r.cpu = {c1.wine - c0.wine, c1.xvfb - c0.xvfb, c1.self - c0.self};
+        r.bytesPerSecond = (n1.bytesSent - n0.bytesSent) / r.seconds;
+        r.sendBuffer = n1.sendBuffer;
         r.fps = frames / r.seconds;
         r.gapMs = longest / 1e6;
         r.sent = fields(readLine(sender, 30000));
@@ -160,11 +202,19 @@ int main(int argc, char **argv)
     const QString exe = args[1];
     int seconds = 20;
     QString size = QStringLiteral("1920x1080");
-    for (int i = 2; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--seconds")
-            seconds = args[i + 1].toInt();
-        else if (args[i] == "--size")
-            size = args[i + 1];
+    bool flat = false;
+    for (int i = 2; i < args.size(); ++i) {
+        if (args[i] == "--seconds" && i + 1 < args.size())
+            seconds = args[++i].toInt();
+        else if (args[i] == "--size" && i + 1 < args.size())
+            size = args[++i];
+        else if (args[i] == "--flat")
+            flat = true;
+    }
+    XRoot root;
+    if (!flat && !root.paintPattern()) {
+        std::fprintf(stderr, "bench_wine: could not paint the screen\n");
+        return 1;
     }
     WinePrefix wine;
     const QString why = wine.prepare(QFileInfo(exe).absolutePath() + "/bench-wine");
@@ -175,9 +225,9 @@ int main(int argc, char **argv)
     const long xvfb = ownXvfb();
     const int cores = int(sysconf(_SC_NPROCESSORS_ONLN));
 
-    std::printf("Wine benchmark, %s, %d s per run, %d cores; receiver on the Linux runtime by "
-                "address\n",
-                qPrintable(size), seconds, cores);
+    std::printf("Wine benchmark, %s, %s screen, %d s per run, %d cores; receiver on the Linux "
+                "runtime by address\n",
+                qPrintable(size), flat ? "flat" : "patterned", seconds, cores);
     const Run engine = measure(wine, exe, "engine", size, seconds, xvfb);
     wine.waitForEnd(30000);
     const Run peer = measure(wine, exe, "peer", size, seconds, xvfb);
@@ -188,7 +238,8 @@ int main(int argc, char **argv)
     }
     auto share = [](double ms, const Run &r) { return ms / (r.seconds * 10.0); }; // % of a core
     const Run *runs[] = {&engine, &peer};
-    const char *names[] = {"engine (GDI copy + send engine)", "peer (same DLL, synthetic)"};
+    const char *names[] = {"engine (GDI copy + send engine)",
+                           "peer (same DLL, one copy of the screen sent over and over)"};
     for (int i = 0; i < 2; ++i) {
         const Run &r = *runs[i];
         std::printf("\n%s\n", names[i]);
@@ -199,6 +250,9 @@ int main(int argc, char **argv)
                     r.sent.at("call_p50_ms"), r.sent.at("call_p95_ms"),
                     r.sent.at("call_gap_max_ms"));
         std::printf("  frames received per second %.2f; longest gap %.1f ms\n", r.fps, r.gapMs);
+        std::printf("  the connection: %.2f MB/s sent, %.0f KB per received frame; the kernel's "
+                    "send buffer for it %ld bytes\n",
+                    r.bytesPerSecond / 1e6, r.bytesPerSecond / r.fps / 1e3, r.sendBuffer);
         std::printf("  CPU, %% of one core: sender as Wine counts it %.0f, all Wine processes "
                     "%.0f, Xvfb %.0f, receiver %.0f; sum %.0f of %d\n",
                     share(r.sent.at("cpu_ms"), r), share(r.cpu.wine, r), share(r.cpu.xvfb, r),

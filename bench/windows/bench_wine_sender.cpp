@@ -2,7 +2,8 @@
 // program, cross-built with the program's own engines, run under Wine with the Windows runtime.
 //
 //   bench_wine_sender engine <W>x<H>   the capture and send engines, as the program runs them
-//   bench_wine_sender peer <W>x<H>     the bare runtime sending synthetic frames, same DLL
+//   bench_wine_sender peer <W>x<H>     the bare runtime, same DLL, sending one copy of the
+//                                      screen over and over (a band changes per frame)
 //       Both print "ready" once sending, then measure between "mark" and "stop" lines on
 //       standard input and print one line of key=value figures.
 //   bench_wine_sender copy <W>x<H> <n> n GDI copies of the rectangle; prints their cost.
@@ -144,7 +145,14 @@ int runPeer(int w, int h)
     NDIlib_send_instance_t sender = ndi->send_create(&create);
     if (!sender)
         return 3;
+    // The screen's picture, copied once: the same content as the engine sends, so the encoder
+    // has the same work, without a copy per frame.
     std::vector<std::uint8_t> frame(std::size_t(w) * h * 4, 0x80);
+    {
+        GdiScreenCopy copy;
+        if (copy.begin(w, h, 0, 0))
+            copy.copy(frame.data());
+    }
     std::atomic<bool> running{true};
     std::thread loop([&] {
         NDIlib_video_frame_v2_t v;
@@ -157,7 +165,7 @@ int runPeer(int w, int h)
         v.line_stride_in_bytes = 0;
         for (std::uint8_t n = 0; running; ++n) {
             // A changing band, so frames differ as a screen's do.
-            std::memset(frame.data(), n, std::size_t(w) * 4 * 64);
+            std::memset(frame.data(), n, std::size_t(w) * 4 * 16);
             ndi->send_send_video_v2(sender, &v);
         }
     });
