@@ -4,12 +4,14 @@
 
 #include <QAction>
 #include <QDesktopWidget>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
+#include <QWindow>
 
 #include <climits>
 #include <cmath>
@@ -25,6 +27,14 @@ const char *const closeImagePath = ":/Norvane/Resources/btnClose.png";
 const int stripFrames = 4;
 // Screen numbers the list looks at, whatever the desktop reports.
 const int examinedScreens = 4;
+// How long the tray shows why nothing is sent.
+const int noticeMs = 15000;
+
+// A Wayland client cannot place its own window: the compositor moves it when asked to.
+bool compositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 } // namespace
 
 Norvane::Norvane(QWidget *parent) : Norvane(parent, nullptr) {}
@@ -36,6 +46,9 @@ Norvane::Norvane(QWidget *parent, const ScreenProvider *screens)
       trayIcon(nullptr), trayMenu(nullptr)
 {
     ui.setupUi(this);
+    // The form's size, fixed: a tiling compositor (sway) floats a window whose minimum and
+    // maximum sizes are equal instead of stretching it over the whole output.
+    setFixedSize(size());
     sendThread = new SendThread(this);
 
     setWindowFlags(Qt::FramelessWindowHint);
@@ -128,8 +141,11 @@ void Norvane::OnSendBtn()
         sendThread->startSend(captureRect.width(), captureRect.height(), topLeft.x(), topLeft.y());
         ui.sendButton->setImage(QString::fromLatin1(stopImagePath), stripFrames);
         ui.sendButton->setText(tr("停止发送"));
+        tellWhyNothingIsSent();
     } else {
         sendThread->stopSend();
+        if (notice)
+            notice->hide();
         ui.sendButton->setImage(QString::fromLatin1(sendImagePath), stripFrames);
         ui.sendButton->setText(tr("开始发送"));
         // No context object: the reset fires even if a new run has begun meanwhile, and the
@@ -140,6 +156,44 @@ void Norvane::OnSendBtn()
                 label->setText(QString::number(0));
         });
     }
+}
+
+void Norvane::tellWhyNothingIsSent()
+{
+    QString why;
+    switch (sendThread->senderStatus()) {
+    case SendThread::SenderStatus::Created:
+        return;
+    case SendThread::SenderStatus::NotInitialised:
+    case SendThread::SenderStatus::NoRuntime:
+        why = tr("未找到 NDI 运行库，画面不会发送。请安装 NDI Tools（ndi.video/tools）。");
+        break;
+    case SendThread::SenderStatus::InitializeFailed:
+        why = tr("NDI 运行库无法初始化（需要支持 SSE4.2 的处理器），画面不会发送。");
+        break;
+    case SendThread::SenderStatus::CreateFailed:
+        why = tr("无法创建名为“NDI”的发送端，画面不会发送。本机可能已有其他程序以此名称发送。");
+        break;
+    }
+    // Once is enough: the button keeps working as a toggle either way.
+    if (toldWhyNothingIsSent)
+        return;
+    toldWhyNothingIsSent = true;
+    if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages()) {
+        trayIcon->showMessage(tr("无法发送"), why, QSystemTrayIcon::Warning, noticeMs);
+        return;
+    }
+    // Without a tray, the empty row the hidden audio choice leaves in the frame takes it.
+    if (!notice) {
+        notice = new QLabel(ui.frame);
+        notice->setObjectName(QStringLiteral("noticeLabel"));
+        notice->setGeometry(QRect(30, 128, 390, 54));
+        notice->setWordWrap(true);
+        notice->setAlignment(Qt::AlignCenter);
+        notice->setStyleSheet(QStringLiteral("font: 10pt; color: rgb(240, 180, 90);"));
+    }
+    notice->setText(why);
+    notice->show();
 }
 
 void Norvane::ShowCurFPS(float f)
@@ -223,8 +277,15 @@ void Norvane::mousePressEvent(QMouseEvent *event)
 void Norvane::mouseMoveEvent(QMouseEvent *event)
 {
     // Only a pure left-button drag moves the window; the pressed point stays under the pointer.
-    if (dragging && event->buttons() == Qt::LeftButton)
-        move(event->globalPos() - pressPos);
+    if (dragging && event->buttons() == Qt::LeftButton) {
+        if (compositorPlacesWindows()) {
+            // The compositor follows the pointer from here until the button comes up.
+            dragging = false;
+            windowHandle()->startSystemMove();
+        } else {
+            move(event->globalPos() - pressPos);
+        }
+    }
     event->accept();
 }
 

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class QDesktopWidget;
+class QLabel;
 class QMenu;
 class QMouseEvent;
 class SendThread;
@@ -52,6 +53,9 @@ private:
     void InitScreenList();
     void InitScreenList(const ScreenProvider &screens);
     void InitTrayMenu();
+    // Sending was started without a sender: tells the user why, once, in the tray's
+    // notification or, without a tray, in the window.
+    void tellWhyNothingIsSent();
 
     Ui_NorvaneClass ui;
     SendThread *sendThread;
@@ -62,4 +66,7 @@ private:
     QMenu *trayMenu;
     QList<QRect> screenGeometries;
     QRect captureRect;
+    // The in-window notice of tellWhyNothingIsSent(), made only when needed.
+    QLabel *notice = nullptr;
+    bool toldWhyNothingIsSent = false;
 };

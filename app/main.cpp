@@ -1,11 +1,15 @@
 #include "ExitSignal.h"
 #include "Norvane.h"
+#include "ToolkitEnvironment.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    prepareToolkitEnvironment();
     QApplication app(argc, argv);
+    // The app id on Wayland, and the menu entry it belongs to (app/norvane.desktop).
+    QGuiApplication::setDesktopFileName(QStringLiteral("norvane"));
     auto *window = new Norvane(nullptr);
 
     // SIGINT and SIGTERM end the program the ordinary way, shown or hidden: the window closes,

@@ -7,3 +7,15 @@ if(NORVANE_SANITIZE)
         add_compile_options(-fno-sanitize-recover=undefined)
     endif()
 endif()
+
+# The sanitizers' run-time options, given to every test through CTest, so that a test run by
+# hand (ctest -R ...) behaves as in scripts/test.
+set(NORVANE_SANITIZER_ENV "")
+if(NORVANE_SANITIZE)
+    set(supp ${PROJECT_SOURCE_DIR}/tests/sanitizers)
+    set(NORVANE_SANITIZER_ENV
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
+        LSAN_OPTIONS=suppressions=${supp}/lsan.supp:print_suppressions=0
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+        TSAN_OPTIONS=suppressions=${supp}/tsan.supp:halt_on_error=1:second_deadlock_stack=1)
+endif()

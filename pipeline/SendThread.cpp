@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -64,9 +65,18 @@ SendThread::~SendThread()
 
 bool SendThread::initNDI()
 {
+    // The loader has already said on standard error when there is no runtime.
     ndi = NdiRuntime::api();
-    if (!ndi || !ndi->initialize())
+    if (!ndi) {
+        status = SenderStatus::NoRuntime;
         return false;
+    }
+    if (!ndi->initialize()) {
+        status = SenderStatus::InitializeFailed;
+        std::fprintf(stderr, "The NDI runtime could not be initialised (it needs a processor "
+                             "with SSE4.2); nothing will be sent.\n");
+        return false;
+    }
     ExitSignal::installHandlers();
 
     NDIlib_send_create_t create;
@@ -75,7 +85,16 @@ bool SendThread::initNDI()
     create.clock_video = true;
     create.clock_audio = true;
     sender = ndi->send_create(&create);
-    return sender != nullptr;
+    if (!sender) {
+        status = SenderStatus::CreateFailed;
+        std::fprintf(stderr,
+                     "The NDI sender \"NDI\" could not be created; most likely another program "
+                     "on this machine is already sending under that name. Nothing will be "
+                     "sent.\n");
+        return false;
+    }
+    status = SenderStatus::Created;
+    return true;
 }
 
 void SendThread::startSend(int width, int height, int left, int top)
@@ -85,20 +104,8 @@ void SendThread::startSend(int width, int height, int left, int top)
         stopSend();
 
     XCaptureThread::instance().startCapture(width, height, left, top);
-
-    videoFrame.xres = width;
-    videoFrame.yres = height;
-    videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
-
-    sendBuffer.reset();
-    sendBufferBytes = 0;
-    const int bytes = frameByteCount(width, height);
-    if (bytes > 0) {
-        sendBuffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(bytes)]);
-        if (sendBuffer)
-            sendBufferBytes = static_cast<std::size_t>(bytes);
-    }
-    videoFrame.p_data = sendBuffer.get();
+    allocateSendBuffer(width, height);
+    sentInRun = false;
 
     {
         QMutexLocker lock(&mutex);
@@ -121,6 +128,19 @@ void SendThread::stopSend()
     }
     wait();
     std::lock_guard<std::mutex> ended(runEnded);
+    if (sentInRun)
+        sendBlackFrame();
+    sentInRun = false;
+}
+
+void SendThread::sendBlackFrame()
+{
+    // After the interrupt signal nothing more is sent; the process is ending and its sender
+    // with it.
+    if (!sender || !sendBuffer || exitRequested)
+        return;
+    std::memset(sendBuffer.get(), 0, sendBufferBytes);
+    ndi->send_send_video_v2(sender, &videoFrame);
 }
 
 void SendThread::pauseUntilStopped(unsigned long ms)
@@ -153,6 +173,9 @@ void SendThread::run()
         FramePtr frame = capture.waitFrame(framePollMs);
         if (!frame)
             continue;
+        // Receivers get the size the frames have (the stream's, where the platform decides).
+        if (frame->width != videoFrame.xres || frame->height != videoFrame.yres)
+            allocateSendBuffer(frame->width, frame->height);
         const std::size_t frameBytes = static_cast<std::size_t>(frame->byteCount());
         const bool sendable = sender && frameBytes == sendBufferBytes && sendBufferBytes > 0;
         if (!sendable || exitRequested) {
@@ -165,6 +188,7 @@ void SendThread::run()
         }
         std::memcpy(sendBuffer.get(), frame->bytes.get(), frameBytes);
         ndi->send_send_video_v2(sender, &videoFrame);
+        sentInRun = true;
         if (sentFrameCount != 0 && sentFrameCount % 10 == 0) {
             const std::int64_t now = clockNs.load()();
             const float seconds = static_cast<float>(now - windowStart) / 1.0e9f;
@@ -176,4 +200,21 @@ void SendThread::run()
         ++sentFrameCount;
         msleep(pauseAfterSendMs);
     } while (running);
+}
+
+void SendThread::allocateSendBuffer(int width, int height)
+{
+    videoFrame.xres = width;
+    videoFrame.yres = height;
+    videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
+
+    sendBuffer.reset();
+    sendBufferBytes = 0;
+    const int bytes = frameByteCount(width, height);
+    if (bytes > 0) {
+        sendBuffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(bytes)]);
+        if (sendBuffer)
+            sendBufferBytes = static_cast<std::size_t>(bytes);
+    }
+    videoFrame.p_data = sendBuffer.get();
 }

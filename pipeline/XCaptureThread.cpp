@@ -2,7 +2,13 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <utility>
+
+namespace {
+// How long the capture waits before it tries again after a frame buffer could not be had.
+constexpr int allocationRetryMs = 50;
+} // namespace
 
 XCaptureThread &XCaptureThread::instance()
 {
@@ -12,7 +18,23 @@ XCaptureThread &XCaptureThread::instance()
     return engine;
 }
 
-XCaptureThread::XCaptureThread() : QThread(nullptr), screenCopy(createPlatformScreenCopy()) {}
+XCaptureThread::XCaptureThread() : QThread(nullptr)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    adoptScreenCopy(createPlatformScreenCopy());
+}
+
+void XCaptureThread::adoptScreenCopy(std::unique_ptr<ScreenCopy> copy)
+{
+    screenCopy = std::move(copy);
+    if (screenCopy) {
+        screenCopy->setWakeUp([this] {
+            std::lock_guard<std::mutex> lock(mutex);
+            copyWoke = true;
+            placeFreed.notify_all();
+        });
+    }
+}
 
 XCaptureThread::~XCaptureThread()
 {
@@ -46,15 +68,14 @@ void XCaptureThread::startCapture(int width, int height, int left, int top)
 
 void XCaptureThread::stopCapture()
 {
+    bool endDue = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopFlag = true;
         while (!frames.empty())
             frames.pop_front();
-        if (copyPrepared) {
-            screenCopy->end();
-            copyPrepared = false;
-        }
+        endDue = copyPrepared;
+        copyPrepared = false;
         ++stopCount;
         placeFreed.notify_all();
         frameAdded.notify_all();
@@ -62,6 +83,10 @@ void XCaptureThread::stopCapture()
     // The mutex is released before the wait, so the capture thread can take it, find the
     // stop flag set and end.
     wait();
+    // Outside the mutex, with no copy running: a copy fed by the platform joins its own
+    // threads here, which may be waking the engine meanwhile.
+    if (endDue)
+        screenCopy->end();
 }
 
 FramePtr XCaptureThread::takeFront()
@@ -94,8 +119,14 @@ FramePtr XCaptureThread::waitFrame(unsigned long timeoutMs)
 void XCaptureThread::setScreenCopy(std::unique_ptr<ScreenCopy> copy)
 {
     stopCapture();
-    std::lock_guard<std::mutex> lock(mutex);
-    screenCopy = std::move(copy);
+    std::unique_ptr<ScreenCopy> old;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        old = std::move(screenCopy);
+        adoptScreenCopy(std::move(copy));
+    }
+    // Destroyed outside the mutex, for the same reason as end().
+    old.reset();
 }
 
 void XCaptureThread::run()
@@ -108,17 +139,34 @@ void XCaptureThread::run()
             // No copy once stopCapture() has released the copy's resources.
             if (stopFlag)
                 return;
-            if (frames.size() < static_cast<std::size_t>(capacity)) {
+            int frameWidth = width;
+            int frameHeight = height;
+            copyWoke = false;
+            if (frames.size() < static_cast<std::size_t>(capacity) && screenCopy &&
+                !screenCopy->frameReady(frameWidth, frameHeight)) {
+                // Nothing to hand out (a stream before its first picture, or refused): sleep
+                // until the copy has a frame or a stop arrives.
+                placeFreed.wait(lock, [&] { return stopFlag || copyWoke; });
+            } else if (frames.size() < static_cast<std::size_t>(capacity)) {
                 // The mutex is held for the whole copy, so a popFrame() or stopCapture()
                 // arriving meanwhile waits until the copy is done.
+                const int bytes = frameByteCount(frameWidth, frameHeight);
                 auto frame = std::make_unique<FrameBuffer>();
-                frame->width = width;
-                frame->height = height;
-                frame->bytes.reset(new unsigned char[static_cast<std::size_t>(frameBytes)]);
+                frame->width = bytes > 0 ? frameWidth : 0;
+                frame->height = bytes > 0 ? frameHeight : 0;
+                frame->bytes.reset(
+                    new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
+                if (!frame->bytes) {
+                    // Out of memory: this frame is skipped, not the program. Try again a
+                    // little later rather than at once; a stop still ends the wait.
+                    placeFreed.wait_for(lock, std::chrono::milliseconds(allocationRetryMs),
+                                        [&] { return bool(stopFlag); });
+                    continue;
+                }
                 // The buffer is fresh heap memory: a failed copy must not hand on whatever it
                 // held before. Cleared only then, so a good copy costs no extra pass.
                 if (!screenCopy || !screenCopy->copy(frame->bytes.get()))
-                    std::memset(frame->bytes.get(), 0, static_cast<std::size_t>(frameBytes));
+                    std::memset(frame->bytes.get(), 0, static_cast<std::size_t>(bytes));
                 frames.push_back(std::move(frame));
                 frameAdded.notify_one();
             } else {

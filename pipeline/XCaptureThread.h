@@ -61,6 +61,8 @@ private:
     XCaptureThread();
     // Detaches the front buffer and wakes the capture thread; the caller holds the mutex.
     FramePtr takeFront();
+    // Gives the screen copy the wake-up for its frames; the caller holds the mutex.
+    void adoptScreenCopy(std::unique_ptr<ScreenCopy> copy);
 
     std::atomic<bool> stopFlag{false};
     const int capacity = 3;
@@ -73,8 +75,9 @@ private:
     // libQt5Core, so ThreadSanitizer cannot see it and reports every guarded access as a race.
     // The pthread-based standard primitives are understood by it.
     std::mutex mutex;
-    // Wakes the capture thread when a place in the queue frees up or a stop arrives, so a
-    // full queue costs no CPU.
+    // Wakes the capture thread when a place in the queue frees up, the screen copy has a
+    // frame, or a stop arrives, so a full queue or a copy with nothing to hand out costs no
+    // CPU.
     std::condition_variable placeFreed;
     // Wakes waitFrame() when a frame is appended or a stop arrives.
     std::condition_variable frameAdded;
@@ -83,5 +86,7 @@ private:
     std::unique_ptr<ScreenCopy> screenCopy;
     // begin() was called on screenCopy and end() is still due (the "image" of a run).
     bool copyPrepared = false;
+    // The screen copy said it may have a frame since the capture thread last asked.
+    bool copyWoke = false;
     int frameBytes = 0;
 };

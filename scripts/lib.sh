@@ -47,3 +47,42 @@ fetch_debian_source() {
     mkdir -p "$dir"
     (cd "$dir" && apt-get source -qq "$name=$version" >/dev/null)
 }
+
+# The ScreenCast backend for wlroots compositors used by the Wayland tests: Debian's
+# xdg-desktop-portal-wlr, patched to serve memory buffers on machines without a GPU (Debian's
+# binary refuses there). Built from the source package into ~/.cache/norvane/, keyed by the
+# version and the patch, in a temporary folder moved into place only when complete.
+xdpw_version=0.7.0-1
+xdpw_patch() { echo "$root/scripts/wayland/xdpw-no-gbm.patch"; }
+xdpw_dir() {
+    local hash
+    hash=$(sha256sum "$(xdpw_patch)" | cut -c1-12)
+    echo "${XDG_CACHE_HOME:-$HOME/.cache}/norvane/xdpw-$xdpw_version-$hash"
+}
+ensure_xdpw() (
+    set -euo pipefail
+    local dir work
+    dir=$(xdpw_dir)
+    [ -x "$dir/xdg-desktop-portal-wlr" ] && exit 0
+    echo "setup: building xdg-desktop-portal-wlr $xdpw_version (patched) into $dir"
+    mkdir -p "$(dirname "$dir")"
+    work=$(mktemp -d "$dir.tmp.XXXXXX")
+    chmod 755 "$work" # apt-get source hands the download to its unprivileged user
+    # shellcheck disable=SC2064
+    trap "rm -rf '$work'" EXIT
+    echo "setup:   fetching the source package"
+    fetch_debian_source xdg-desktop-portal-wlr "$xdpw_version" "$work/src"
+    local src
+    src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'xdg-desktop-portal-wlr-*')
+    patch -s -d "$src" -p1 <"$(xdpw_patch)"
+    echo "setup:   configuring and compiling (meson, ninja)"
+    meson setup "$work/build" "$src" -Dman-pages=disabled -Dsystemd=disabled \
+        >"$work/meson.log" 2>&1 || { cat "$work/meson.log" >&2; exit 1; }
+    ninja -C "$work/build" >"$work/ninja.log" 2>&1 || { cat "$work/ninja.log" >&2; exit 1; }
+    mkdir -p "$work/out"
+    cp "$work/build/xdg-desktop-portal-wlr" "$work/out/"
+    cp "$src/LICENSE" "$work/out/" 2>/dev/null || true
+    rm -rf "$dir"
+    mv "$work/out" "$dir"
+    echo "setup: xdg-desktop-portal-wlr ready"
+)

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 
 namespace NdiRuntime {
 
@@ -119,8 +120,32 @@ Loaded load(const std::vector<Candidate> &candidates)
     return result;
 }
 
+std::vector<std::string> ignoredFolders(const char *dirV6, const char *dirV5)
+{
+    std::vector<std::string> out;
+    const std::pair<const char *, const char *> vars[] = {{"NDI_RUNTIME_DIR_V6", dirV6},
+                                                          {"NDI_RUNTIME_DIR_V5", dirV5}};
+    for (const auto &var : vars) {
+        if (var.second && *var.second && !isFullPath(var.second))
+            out.push_back(std::string(var.first) + "=" + var.second);
+    }
+    return out;
+}
+
+std::string ignoredFoldersLine(const std::vector<std::string> &ignored)
+{
+    if (ignored.empty())
+        return {};
+    std::string line = "Ignored ";
+    for (std::size_t i = 0; i < ignored.size(); ++i)
+        line += (i ? ", " : "") + ignored[i];
+    return line + ": not a full path, and a relative folder would be searched wherever the "
+                  "program happens to be started.";
+}
+
 std::string notFoundLine(const std::vector<Candidate> &candidates,
-                         const std::vector<std::string> &rejected)
+                         const std::vector<std::string> &rejected,
+                         const std::vector<std::string> &ignored)
 {
     std::string line = "NDI runtime not found; looked for ";
     bool first = true;
@@ -135,8 +160,11 @@ std::string notFoundLine(const std::vector<Candidate> &candidates,
         for (std::size_t i = 0; i < rejected.size(); ++i)
             line += (i ? "; " : "") + rejected[i];
     }
-    line += ". Install the NDI runtime (NDI Tools, https://ndi.video/tools/) or point "
-            "NDI_RUNTIME_DIR_V6 at its folder.";
+    line += ". ";
+    if (!ignored.empty())
+        line += ignoredFoldersLine(ignored) + " ";
+    line += "Install the NDI runtime (NDI Tools, https://ndi.video/tools/) or point "
+            "NDI_RUNTIME_DIR_V6 at its folder, as a full path.";
     return line;
 }
 
@@ -146,12 +174,16 @@ const NdiApi *realApi()
 {
     Real &r = real();
     std::call_once(r.once, [&r] {
-        const auto candidates =
-            searchOrder(std::getenv("NDI_RUNTIME_DIR_V6"), std::getenv("NDI_RUNTIME_DIR_V5"),
-                        executableDirectory());
+        const char *dirV6 = std::getenv("NDI_RUNTIME_DIR_V6");
+        const char *dirV5 = std::getenv("NDI_RUNTIME_DIR_V5");
+        const auto candidates = searchOrder(dirV6, dirV5, executableDirectory());
+        const auto ignored = ignoredFolders(dirV6, dirV5);
         r.loaded = load(candidates);
         if (!r.loaded.ok())
-            std::fprintf(stderr, "%s\n", notFoundLine(candidates, r.loaded.rejected).c_str());
+            std::fprintf(stderr, "%s\n",
+                         notFoundLine(candidates, r.loaded.rejected, ignored).c_str());
+        else if (!ignored.empty())
+            std::fprintf(stderr, "%s\n", ignoredFoldersLine(ignored).c_str());
     });
     return r.loaded.ok() ? &r.loaded.table : nullptr;
 }

@@ -59,6 +59,12 @@ struct Candidate
 // directory.
 std::vector<Candidate> searchOrder(const char *dirV6, const char *dirV5, const std::string &exeDir);
 
+// The folder variables that are set but were left out because they are not full paths, as
+// "NAME=value", so that the user learns why the folder they named was not searched.
+std::vector<std::string> ignoredFolders(const char *dirV6, const char *dirV5);
+// One line saying so; empty when nothing was ignored.
+std::string ignoredFoldersLine(const std::vector<std::string> &ignored);
+
 // The result of one search: the open library and its table, or a closed library.
 struct Loaded
 {
@@ -78,8 +84,10 @@ Loaded load(const std::vector<Candidate> &candidates);
 bool resolve(const DynamicLibrary &library, NdiApi &table);
 
 // The one line printed when no candidate served: where it looked, what was there but could not
-// be used and why (a missing dependency, a missing function), and where to get a runtime.
+// be used and why (a missing dependency, a missing function), what was ignored, and where to
+// get a runtime.
 std::string notFoundLine(const std::vector<Candidate> &candidates,
-                         const std::vector<std::string> &rejected = {});
+                         const std::vector<std::string> &rejected = {},
+                         const std::vector<std::string> &ignored = {});
 
 } // namespace NdiRuntime

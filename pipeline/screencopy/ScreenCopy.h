@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
-// "Copy this rectangle of the desktop into this buffer." One implementation per platform,
-// chosen at build time; the capture engine owns one and calls it from its own thread.
+// "Copy this rectangle of the desktop into this buffer." One implementation per platform
+// (chosen at build time, and on Linux at run time by the session type); the capture engine
+// owns one and calls it from its own thread.
 // Qt-free, so that the Windows backend also builds with a bare mingw toolchain.
 class ScreenCopy
 {
@@ -15,16 +17,29 @@ public:
     // when the platform cannot copy that rectangle; every copy() then fails.
     virtual bool begin(int width, int height, int left, int top) = 0;
 
-    // Fills buffer (width * height * 4 bytes, as given to begin()) with the rectangle's
+    // Whether a frame can be copied now, and its size. Copies made on demand (X11, GDI) always
+    // can, at the rectangle's size: width and height are left as they are. A copy fed by the
+    // platform (a stream) has nothing before its first picture, or ever once the platform
+    // refused; its pictures have the size the platform gives. Called before every copy().
+    virtual bool frameReady(int & /*width*/, int & /*height*/) { return true; }
+
+    // Given once by the engine: called by a copy fed by the platform when frameReady() may
+    // have turned true, so that the engine can sleep meanwhile. Must not be called while the
+    // copy holds a lock that its own operations take.
+    virtual void setWakeUp(std::function<void()> /*wake*/) {}
+
+    // Fills buffer (width * height * 4 bytes, as frameReady() gave them) with the rectangle's
     // pixels: rows top to bottom, packed, each pixel blue, green, red, unused. On true every
     // byte was written: whatever of the rectangle lies beyond the screen is black. Returns
     // false when this copy failed; the buffer may then hold anything, and the engine blacks
     // it out, since the buffer is fresh memory that must never reach the network.
     virtual bool copy(unsigned char *buffer) = 0;
 
-    // Releases what begin() prepared. Safe to call without a begin().
+    // Releases what begin() prepared. Safe to call without a begin(). The engine calls it
+    // once its thread has ended, so a copy may wait here for threads of its own.
     virtual void end() = 0;
 };
 
-// The backend this build was configured with (X11 MIT-SHM on Linux, GDI on Windows).
+// The platform's backend: GDI on Windows; on Linux the desktop portal in a Wayland session and
+// X11 MIT-SHM otherwise.
 std::unique_ptr<ScreenCopy> createPlatformScreenCopy();

@@ -66,7 +66,7 @@ private slots:
             row("whole screen", QRect(0, 0, 1920, 1080));
             row("offset", QRect(301, 77, 640, 360));
             row("one pixel", QRect(1919, 1079, 1, 1));
-            // Partly outside: only the part on the root is copied, the rest is left alone.
+            // Partly outside: the part on the root is copied, the rest is black.
             row("over right and bottom", QRect(1800, 1000, 300, 200));
             row("left of and above", QRect(-50, -20, 200, 100));
             row("fully outside", QRect(5000, 5000, 16, 16));
@@ -83,13 +83,13 @@ private slots:
         const bool onScreen = rect.intersects(QRect(0, 0, 1920, 1080));
         QCOMPARE(copy.usesShm(), transport == X11ScreenCopy::Transport::Automatic && onScreen);
 
-        const unsigned char untouched = 0xa5;
-        std::vector<unsigned char> buffer(std::size_t(rect.width()) * rect.height() * 4, untouched);
+        // Fresh buffers hold anything; here, a value no copy writes.
+        std::vector<unsigned char> buffer(std::size_t(rect.width()) * rect.height() * 4, 0xa5);
         // Twice: a second copy through the same segment must be as good as the first.
         for (int round = 0; round < 2; ++round) {
             QVERIFY(copy.copy(buffer.data()));
             const auto want = XRoot::expectedFrame(rect.width(), rect.height(), rect.left(),
-                                                   rect.top(), 1920, 1080, untouched);
+                                                   rect.top(), 1920, 1080, 0);
             QVERIFY2(buffer == want,
                      qPrintable(firstDifference(buffer.data(), want, rect.width())));
         }
@@ -108,11 +108,13 @@ private slots:
             QVERIFY(!copy.usesShm());
             QVERIFY(copy.copy(guard));
         }
-        // left + width beyond INT_MAX must not wrap into the screen.
+        for (unsigned char b : guard)
+            QCOMPARE(b, 0x5a);
+        // left + width beyond INT_MAX must not wrap into the screen: all of it is off the root.
         QVERIFY(copy.begin(2, 2, INT_MAX - 1, INT_MAX - 1));
         QVERIFY(copy.copy(guard));
         for (unsigned char b : guard)
-            QCOMPARE(b, 0x5a);
+            QCOMPARE(b, 0);
         copy.end();
         copy.end(); // a second release is harmless
         QVERIFY(!copy.copy(guard));
@@ -155,30 +157,111 @@ private slots:
         QCOMPARE(shmSegmentsCreatedBy(getpid()).size(), before);
     }
 
-    // A 16-bit screen is not converted, but a copy must stay inside its buffer (AddressSanitizer
-    // watches the heap block) and the parts of the rectangle off the root stay untouched.
-    void foreignPixelFormatStaysInsideTheBuffer()
+    // Other TrueColor formats arrive converted; anything else arrives black.
+    void otherPixelFormatsAreConverted_data()
     {
-        XvfbServer server("320x200x16");
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QVector<uint>>("pixels"); // the server's red, green, blue, white
+        QTest::addColumn<bool>("supported");
+        QTest::newRow("16-bit") << "320x200x16" << QVector<uint>{0xf800, 0x7e0, 0x1f, 0xffff}
+                                << true;
+        QTest::newRow("15-bit") << "320x200x15" << QVector<uint>{0x7c00, 0x3e0, 0x1f, 0x7fff}
+                                << true;
+        QTest::newRow("30-bit") << "320x200x30"
+                                << QVector<uint>{0x3ff00000, 0xffc00, 0x3ff, 0x3fffffff} << true;
+        QTest::newRow("8-bit") << "320x200x8" << QVector<uint>{1, 2, 3, 4} << false;
+    }
+    void otherPixelFormatsAreConverted()
+    {
+        QFETCH(QString, screen);
+        QFETCH(QVector<uint>, pixels);
+        QFETCH(bool, supported);
+        XvfbServer server(screen);
         QVERIFY2(!server.display().isEmpty(), "could not start a second Xvfb");
+        XRoot painter(server.display().toLatin1().constData());
+        // Four stripes, 80 pixels wide, in the server's own pixel values.
+        for (int i = 0; i < 4; ++i)
+            painter.fill(i * 80, 0, 80, 200, pixels[i]);
+        painter.sync();
+        const std::uint32_t want[] = {0xff0000, 0x00ff00, 0x0000ff, 0xffffff};
+
         const QByteArray oldDisplay = qgetenv("DISPLAY");
         qputenv("DISPLAY", server.display().toLatin1());
         for (auto transport :
              {X11ScreenCopy::Transport::Automatic, X11ScreenCopy::Transport::PlainGetImage}) {
             X11ScreenCopy copy(transport);
-            QVERIFY(copy.connected());
-            QVERIFY(!copy.nativeLayout());
-            QVERIFY(copy.begin(100, 50, 280, 170));
-            const std::size_t bytes = 100 * 50 * 4;
-            std::unique_ptr<unsigned char[]> buffer(new unsigned char[bytes]);
-            std::memset(buffer.get(), 0xa5, bytes);
-            QVERIFY(copy.copy(buffer.get()));
-            // The part on the root (40 pixels of 2 bytes in each of rows 0..29) was written.
-            QVERIFY(std::any_of(buffer.get(), buffer.get() + 80,
-                                [](unsigned char b) { return b != 0xa5; }));
-            // Rows 30.. of the rectangle lie below the root (height 200): left alone.
-            for (std::size_t i = 30 * 100 * 4; i < bytes; ++i)
-                QCOMPARE(buffer[i], static_cast<unsigned char>(0xa5));
+            QCOMPARE(copy.supportedFormat(), supported);
+            // 60 of the 100 columns and 30 of the 50 rows lie on the root.
+            QVERIFY(copy.begin(100, 50, 260, 170));
+            std::vector<std::uint32_t> frame(100 * 50, 0xa5a5a5a5);
+            QVERIFY(copy.copy(reinterpret_cast<unsigned char *>(frame.data())));
+            for (int y = 0; y < 50; ++y) {
+                for (int x = 0; x < 100; ++x) {
+                    const bool onRoot = x < 60 && y < 30;
+                    const std::uint32_t expected = onRoot && supported ? want[3] : 0;
+                    // Columns 260..319 are the last stripe (white).
+                    QVERIFY2((frame[y * 100 + x] & 0xffffff) == expected,
+                             qPrintable(QString("(%1, %2): %3")
+                                            .arg(x)
+                                            .arg(y)
+                                            .arg(frame[y * 100 + x], 8, 16, QChar('0'))));
+                }
+            }
+            if (!supported)
+                continue;
+            QVERIFY(copy.begin(320, 1, 0, 0));
+            std::vector<std::uint32_t> row(320);
+            QVERIFY(copy.copy(reinterpret_cast<unsigned char *>(row.data())));
+            for (int i = 0; i < 4; ++i)
+                QCOMPARE(row[i * 80 + 40] & 0xffffff, want[i]);
+        }
+        qputenv("DISPLAY", oldDisplay);
+    }
+
+    // The screen shrinks and grows again during a run: the copy follows it, and what of the
+    // rectangle no longer exists is black, never an old picture.
+    void followsTheScreenSize()
+    {
+        XvfbServer server("1024x768x24");
+        QVERIFY2(!server.display().isEmpty(), "could not start a second Xvfb");
+        const QByteArray display = server.display().toLatin1();
+        XRoot painter(display.constData());
+        auto xrandrFb = [&](const char *size) {
+            QProcess xrandr;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("DISPLAY", server.display());
+            xrandr.setProcessEnvironment(env);
+            // Xvfb changes the size, though xrandr complains about its one output.
+            xrandr.start("xrandr", {"--fb", size});
+            QVERIFY(xrandr.waitForFinished(10000));
+        };
+        const QByteArray oldDisplay = qgetenv("DISPLAY");
+        qputenv("DISPLAY", display);
+        for (auto transport :
+             {X11ScreenCopy::Transport::Automatic, X11ScreenCopy::Transport::PlainGetImage}) {
+            painter.fill(0, 0, 1024, 768, 0x336699);
+            painter.sync();
+            X11ScreenCopy copy(transport);
+            QVERIFY(copy.begin(1024, 768, 0, 0));
+            std::vector<std::uint32_t> frame(1024 * 768);
+            QVERIFY(copy.copy(reinterpret_cast<unsigned char *>(frame.data())));
+            QCOMPARE(frame[1023 + 767 * 1024] & 0xffffff, 0x336699u);
+
+            xrandrFb("800x600");
+            painter.fill(0, 0, 800, 600, 0xcc3300);
+            painter.sync();
+            std::fill(frame.begin(), frame.end(), 0xa5a5a5a5);
+            QVERIFY(copy.copy(reinterpret_cast<unsigned char *>(frame.data())));
+            for (const QPoint p : {QPoint(0, 0), QPoint(799, 599)})
+                QCOMPARE(frame[p.y() * 1024 + p.x()] & 0xffffff, 0xcc3300u);
+            for (const QPoint p : {QPoint(800, 0), QPoint(0, 600), QPoint(1023, 767)})
+                QCOMPARE(frame[p.y() * 1024 + p.x()], 0u);
+
+            xrandrFb("1024x768");
+            painter.fill(0, 0, 1024, 768, 0x00cc66);
+            painter.sync();
+            QVERIFY(copy.copy(reinterpret_cast<unsigned char *>(frame.data())));
+            QCOMPARE(frame[1023 + 767 * 1024] & 0xffffff, 0x00cc66u);
         }
         qputenv("DISPLAY", oldDisplay);
     }

@@ -162,7 +162,7 @@ private slots:
         QProcess child;
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert("NDI_RUNTIME_DIR_V6", QString::fromStdString(empty.path()));
-        env.insert("NDI_RUNTIME_DIR_V5", "");
+        env.insert("NDI_RUNTIME_DIR_V5", "relative/dir");
         env.remove("LD_LIBRARY_PATH");
         child.setProcessEnvironment(env);
         child.setWorkingDirectory(QString::fromStdString(cwd.path()));
@@ -177,6 +177,8 @@ private slots:
         QVERIFY(lines[0].contains("libndi.so.5 (system loader)"));
         QVERIFY(lines[0].contains("https://ndi.video/tools/"));
         QVERIFY(!lines[0].contains(QString::fromStdString(cwd.path())));
+        // The folder the user named is not searched, and the line says why.
+        QVERIFY(lines[0].contains("Ignored NDI_RUNTIME_DIR_V5=relative/dir: not a full path"));
     }
 };
 

@@ -139,7 +139,8 @@ private slots:
     }
 
     // One run of 37 frames: every field of every frame, frames in capture order, and the
-    // rate reports with the 11th, 21st and 31st frame of the process.
+    // rate reports with the 11th, 21st and 31st frame of the process. The stop hands one more
+    // frame, black and uncounted, so the sender keeps no picture of the screen.
     void firstRunSendsEveryFrameAndReportsFromThe11th()
     {
         ndi.reset();
@@ -151,12 +152,14 @@ private slots:
         QCOMPARE(sentFrameCount, std::int64_t(37));
         QVERIFY(!XCaptureThread::instance().isRunning());
         const auto videos = ndi.videos();
-        QCOMPARE(videos.size(), std::size_t(37));
+        QCOMPARE(videos.size(), std::size_t(38));
         for (std::size_t i = 0; i < videos.size(); ++i) {
             checkConstantFields(videos[i], 64, 48);
             QCOMPARE(videos[i].data, videos[0].data); // one send buffer for the run
-            QCOMPARE(FakeScreenCopy::seqOf(videos[i].firstPixel), int(i) + 1);
+            if (i < 37)
+                QCOMPARE(FakeScreenCopy::seqOf(videos[i].firstPixel), int(i) + 1);
         }
+        QCOMPARE(videos.back().firstPixel, 0u);
         for (const auto &c : ndi.calls())
             QCOMPARE(c, std::string("send_send_video_v2"));
         QCOMPARE(copy->begins().back(), (FakeScreenCopy::Rect{64, 48, 10, 20}));
@@ -185,8 +188,10 @@ private slots:
         stopWhileHeld(engine);
 
         QCOMPARE(sentFrameCount, std::int64_t(42));
-        const auto videos = ndi.videos();
-        QCOMPARE(videos.size(), std::size_t(5));
+        auto videos = ndi.videos();
+        QCOMPARE(videos.size(), std::size_t(6));
+        QCOMPARE(videos.back().firstPixel, 0u);
+        videos.pop_back();
         const int run = FakeScreenCopy::runOf(videos[0].firstPixel);
         for (const auto &v : videos) {
             checkConstantFields(v, 32, 16);

@@ -116,6 +116,16 @@ private slots:
         QVERIFY(!XCaptureThread::instance().isRunning());
         receiver.receiveFor(500); // frames already on the way
         QCOMPARE(receiver.receiveFor(1500), 0);
+
+        // The runtime serves its last frame to whoever connects after the stop: black, not
+        // the last picture of the screen.
+        NdiReceiver late;
+        QVERIFY(late.connect("(NDI)", 30000));
+        QVERIFY(late.receiveFrame(10000));
+        const NdiReceiver::Frame &b = late.lastFrame();
+        for (int y = 0; y < H; y += 8)
+            for (int x = 0; x < W; x += 8)
+                QVERIFY2(near(b.rgb(x, y), 0, 12), qPrintable(hex(b.rgb(x, y))));
     }
 };
 

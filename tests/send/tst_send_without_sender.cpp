@@ -77,6 +77,7 @@ private slots:
         qunsetenv("NDI_RUNTIME_DIR_V5");
         SendThread engine(nullptr);
         QVERIFY(!engine.initNDI());
+        QVERIFY(engine.senderStatus() == SendThread::SenderStatus::NoRuntime);
         QVERIFY(NdiRuntime::api() == nullptr);
         QVERIFY(!handlerInstalled(SIGINT));
         checkFramesDropped(engine);
@@ -89,6 +90,7 @@ private slots:
         NdiRuntime::install(ndi.api());
         SendThread engine(nullptr);
         QVERIFY(!engine.initNDI());
+        QVERIFY(engine.senderStatus() == SendThread::SenderStatus::InitializeFailed);
         QCOMPARE(ndi.calls(), std::vector<std::string>{"initialize"});
         QVERIFY(!handlerInstalled(SIGINT));
         QVERIFY(!handlerInstalled(SIGTERM));
@@ -103,6 +105,7 @@ private slots:
         NdiRuntime::install(ndi.api());
         SendThread engine(nullptr);
         QVERIFY(!engine.initNDI());
+        QVERIFY(engine.senderStatus() == SendThread::SenderStatus::CreateFailed);
         QCOMPARE(ndi.calls(), (std::vector<std::string>{"initialize", "send_create"}));
         // initialize() succeeded, so the handlers are in place.
         QVERIFY(handlerInstalled(SIGINT));

@@ -35,7 +35,6 @@ void XRoot::fill(int left, int top, int width, int height, std::uint32_t rgb)
         const std::uint32_t values[] = {0, 0};
         xcb_create_gc(c, fillGc, root, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
     }
-    // Depth 24 TrueColor: the pixel value is 0xRRGGBB.
     xcb_change_gc(c, fillGc, XCB_GC_FOREGROUND, &rgb);
     const xcb_rectangle_t r{std::int16_t(left), std::int16_t(top), std::uint16_t(width),
                             std::uint16_t(height)};

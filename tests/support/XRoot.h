@@ -32,7 +32,8 @@ public:
     // Paints pattern() over the whole root window; true once the server has drawn it.
     bool paintPattern();
 
-    // Fills a rectangle with 0xRRGGBB (depth 24); nothing is certain to be drawn until sync().
+    // Fills a rectangle with a pixel value: 0xRRGGBB on a 24-bit screen, the server's own value on
+    // others. Nothing is certain to be drawn until sync().
     void fill(int left, int top, int width, int height, std::uint32_t rgb);
     // Waits until the server has carried out everything asked so far.
     void sync();

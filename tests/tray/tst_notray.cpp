@@ -7,6 +7,7 @@
 #include "Norvane.h"
 #include "ZImageButton.h"
 
+#include <QLabel>
 #include <QtTest>
 
 class TestNoTray : public QObject
@@ -38,6 +39,30 @@ private slots:
         QTRY_COMPARE(w.windowState(), Qt::WindowNoState);
         QVERIFY(placement(id).viewable);
         QCOMPARE(placement(id).rect.size(), w.size());
+    }
+
+    // No sender: the first start says why in the window, where the audio row would be; the
+    // stop takes it away and later starts do not bring it back.
+    void noSenderIsToldInTheWindowOnce()
+    {
+        fakes.ndi.setCreateFails(true);
+        FakeScreens screens({QRect(0, 0, 64, 48)});
+        Norvane w(nullptr, screens);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *send = w.findChild<ZUILIB::ZImageButton *>(QStringLiteral("sendButton"));
+        QVERIFY(!w.findChild<QLabel *>(QStringLiteral("noticeLabel")));
+
+        QTest::mouseClick(send, Qt::LeftButton);
+        auto *notice = w.findChild<QLabel *>(QStringLiteral("noticeLabel"));
+        QVERIFY(notice && notice->isVisible());
+        QVERIFY(notice->text().contains(QStringLiteral("“NDI”")));
+        QCOMPARE(send->text(), QStringLiteral("停止发送"));
+        QTest::mouseClick(send, Qt::LeftButton);
+        QVERIFY(!notice->isVisible());
+        QTest::mouseClick(send, Qt::LeftButton);
+        QVERIFY(!notice->isVisible());
+        QTest::mouseClick(send, Qt::LeftButton);
     }
 
 private:

@@ -8,6 +8,7 @@
 #include "ZImageButton.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QtTest>
@@ -91,10 +92,11 @@ private slots:
                                 .arg(rect.y())
                                 .arg(rect.width())
                                 .arg(rect.height())));
-        // It stays while the window is hidden.
+        // It stays while the window is hidden. trayer may unmap it for a moment while it lays
+        // its icons out again, so the icon must be (back) in view, not in view at one instant.
         w.hide();
         QTest::qWait(100);
-        QVERIFY(placement(window).viewable);
+        QTRY_VERIFY(placement(window).viewable);
     }
 
     void menuEntries()
@@ -202,6 +204,39 @@ private slots:
         emit icon->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(w.isVisible());
         QVERIFY(!isSending);
+    }
+
+    // No sender: the first start says why in a notification of the tray icon, once.
+    void noSenderIsToldOnceInTheTray()
+    {
+        fakes.ndi.setCreateFails(true);
+        FakeScreens screens({primary});
+        Norvane w(nullptr, screens);
+        w.show();
+        auto balloon = [] {
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                if (top->isVisible() && qstrcmp(top->metaObject()->className(), "QBalloonTip") == 0)
+                    return top;
+            }
+            return static_cast<QWidget *>(nullptr);
+        };
+        entry(w, 1)->trigger();
+        QTRY_VERIFY(balloon());
+        const QStringList texts = [&] {
+            QStringList t;
+            for (QLabel *l : balloon()->findChildren<QLabel *>())
+                t << l->text();
+            return t;
+        }();
+        QVERIFY2(texts.join(' ').contains(QStringLiteral("本机可能已有其他程序以此名称发送")),
+                 qPrintable(texts.join(' ')));
+        balloon()->close();
+        entry(w, 2)->trigger();
+        entry(w, 1)->trigger();
+        QTest::qWait(300);
+        QVERIFY(!balloon());
+        entry(w, 2)->trigger();
+        QVERIFY(!w.findChild<QLabel *>(QStringLiteral("noticeLabel")));
     }
 
     void exitEndsTheProgram_data()

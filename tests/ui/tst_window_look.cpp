@@ -4,14 +4,19 @@
 #include "FakeNdi.h"
 #include "NdiRuntime.h"
 #include "Norvane.h"
+#include "XRoot.h"
+#include "XTools.h"
 
 #include <QColor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QProcess>
 #include <QScreen>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -35,6 +40,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void frameLinesAndBackgroundOnScreen();
+    void screensOfNoHeightDoNotBringItDown_data();
+    void screensOfNoHeightDoNotBringItDown();
 
 private:
     // Pixel at frame coordinates (x, y) of the grab.
@@ -120,6 +127,50 @@ void TestWindowLook::frameLinesAndBackgroundOnScreen()
     const QImage own = window.grab().toImage();
     QCOMPARE(own.pixelColor(3, 3).alpha(), 0);
     QCOMPARE(own.pixelColor(frameAt + QPoint(200, 200)).alpha(), 255);
+}
+
+void TestWindowLook::screensOfNoHeightDoNotBringItDown_data()
+{
+    QTest::addColumn<QString>("screen");
+    // The X server gives these screens 0 millimetres of height.
+    QTest::newRow("1920x1") << "1920x1x24";
+    QTest::newRow("1x1") << "1x1x24";
+}
+
+// The built program on such a screen: its window appears, and it ends normally when asked.
+void TestWindowLook::screensOfNoHeightDoNotBringItDown()
+{
+    QFETCH(QString, screen);
+    XvfbServer server(screen);
+    QVERIFY2(!server.display().isEmpty(), "could not start a second Xvfb");
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", server.display());
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("QT_XCB_GL_INTEGRATION");
+    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(QStringLiteral(NORVANE_EXE), QStringList());
+    QVERIFY(app.waitForStarted(5000));
+
+    const QByteArray ownDisplay = qgetenv("DISPLAY");
+    qputenv("DISPLAY", server.display().toLatin1());
+    QString window;
+    for (int i = 0; i < 100 && window.isEmpty() && app.state() == QProcess::Running; ++i) {
+        window = runTool("xdotool", {"search", "--onlyvisible", "--pid",
+                                     QString::number(app.processId()), "--name", "^Norvane$"});
+        QTest::qWait(100);
+    }
+    qputenv("DISPLAY", ownDisplay);
+    QVERIFY2(!window.isEmpty(), "no window appeared");
+    // Painted and still there.
+    QTest::qWait(500);
+    QCOMPARE(app.state(), QProcess::Running);
+    QCOMPARE(::kill(pid_t(app.processId()), SIGTERM), 0);
+    QVERIFY(app.waitForFinished(5000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
 }
 
 QTEST_MAIN(TestWindowLook)

@@ -61,14 +61,19 @@ QString paintDesktop(XRoot &root)
                                    : QStringLiteral("the root's background was not set");
 }
 
-// Where the frame's colours differ from the desktop picture at the rectangle's place: the
-// centre and four points just inside the corners of every whole block in the frame.
+// The desktop of the tests' X server, which Wine's virtual screen matches.
+constexpr int desktopWidth = 1920, desktopHeight = 1080;
+
+// Where the frame's colours differ from the desktop picture at the rectangle's place (black
+// beyond the desktop): the centre and four points just inside the corners of every whole
+// block in the frame.
 QStringList compareWithDesktop(const NdiReceiver::Frame &frame, int left, int top, int tolerance)
 {
     QStringList faults;
     auto check = [&](int fx, int fy) {
         const Rgb got = Rgb::of(frame.rgb(fx, fy));
-        const Rgb want = blockColour(left + fx, top + fy);
+        const bool onDesktop = left + fx < desktopWidth && top + fy < desktopHeight;
+        const Rgb want = onDesktop ? blockColour(left + fx, top + fy) : Rgb{0, 0, 0};
         if (std::abs(got.b - want.b) > tolerance || std::abs(got.g - want.g) > tolerance ||
             std::abs(got.r - want.r) > tolerance)
             faults << QStringLiteral("(%1,%2): got rgb %3,%4,%5, want %6,%7,%8")
@@ -232,12 +237,13 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
 {
     // Two runs as the send toggle makes them: start, stop, start with another rectangle.
     // Neither starts at the desktop's corner, and left and top differ, so a copy from (0, 0)
-    // or with the two swapped shows other colours.
+    // or with the two swapped shows other colours. The second reaches beyond the desktop's
+    // bottom right corner: that part must arrive black.
     struct Run
     {
         int width, height, left, top;
     };
-    const Run runs[] = {{320, 240, 120, 80}, {200, 160, 440, 280}};
+    const Run runs[] = {{320, 240, 120, 80}, {200, 160, 1800, 960}};
     const int framesPerRun = 60;
 
     const QList<int> portsBefore = WinePrefix::listeningPorts();

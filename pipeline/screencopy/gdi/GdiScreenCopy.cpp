@@ -1,5 +1,7 @@
 #include "GdiScreenCopy.h"
 
+#include <algorithm>
+
 GdiScreenCopy::GdiScreenCopy()
     : desktopWindow_(GetDesktopWindow()), screenDc_(desktopWindow_), memoryDc_(screenDc_.get())
 {
@@ -35,7 +37,32 @@ bool GdiScreenCopy::begin(int width, int height, int left, int top)
         return false;
     }
     frameBytes_ = static_cast<long>(width) * height * 4;
+    screen_ = RECT{0, 0, 0, 0};
+    followVirtualScreen();
     return true;
+}
+
+void GdiScreenCopy::followVirtualScreen()
+{
+    const int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const RECT now{x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                   y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    if (EqualRect(&now, &screen_))
+        return;
+    screen_ = now;
+    PatBlt(memoryDc_.get(), 0, 0, width_, height_, BLACKNESS);
+    // 64-bit sums: left + width must not overflow.
+    const long long x0 = std::max<long long>(left_, now.left);
+    const long long y0 = std::max<long long>(top_, now.top);
+    const long long x1 = std::min<long long>(static_cast<long long>(left_) + width_, now.right);
+    const long long y1 = std::min<long long>(static_cast<long long>(top_) + height_, now.bottom);
+    srcX_ = static_cast<int>(x0);
+    srcY_ = static_cast<int>(y0);
+    dstX_ = static_cast<int>(x0 - left_);
+    dstY_ = static_cast<int>(y0 - top_);
+    blitW_ = static_cast<int>(std::max<long long>(x1 - x0, 0));
+    blitH_ = static_cast<int>(std::max<long long>(y1 - y0, 0));
 }
 
 bool GdiScreenCopy::copy(unsigned char *buffer)
@@ -44,8 +71,10 @@ bool GdiScreenCopy::copy(unsigned char *buffer)
         return false;
     if (frameBytes_ == 0)
         return true;
-    const BOOL blitted =
-        BitBlt(memoryDc_.get(), 0, 0, width_, height_, screenDc_.get(), left_, top_, SRCCOPY);
+    followVirtualScreen();
+    const BOOL blitted = blitW_ == 0 || blitH_ == 0 ||
+                         BitBlt(memoryDc_.get(), dstX_, dstY_, blitW_, blitH_, screenDc_.get(),
+                                srcX_, srcY_, SRCCOPY);
     const LONG copied = GetBitmapBits(bitmap_.get(), frameBytes_, buffer);
     return blitted && copied == frameBytes_;
 }

@@ -106,7 +106,10 @@ private:
 
 // The Windows screen copy: BitBlt from the desktop's DC into a memory bitmap of the
 // rectangle's size, then GetBitmapBits into the caller's buffer. The DCs are taken once and
-// serve every run; the bitmap lives from begin() to end().
+// serve every run; the bitmap lives from begin() to end(). Only the part of the rectangle on
+// the virtual screen is blitted, and the rest of the bitmap is black, so a frame never holds
+// what the bitmap happened to contain; the virtual screen is looked at again for every copy,
+// as monitors come and go.
 class GdiScreenCopy final : public ScreenCopy
 {
 public:
@@ -118,6 +121,10 @@ public:
     void end() override;
 
 private:
+    // Takes the virtual screen's bounds now; when they differ from the last look, blacks the
+    // bitmap and works out again which part of the rectangle a blit can fill.
+    void followVirtualScreen();
+
     HWND desktopWindow_;
     gdi::WindowDc screenDc_;
     gdi::MemoryDc memoryDc_;
@@ -130,4 +137,8 @@ private:
     int top_ = 0;
     long frameBytes_ = 0;
     bool begun_ = false;
+    // The virtual screen as last seen, and the part of the rectangle on it: blitted from
+    // (srcX_, srcY_) to (dstX_, dstY_) in the bitmap, blitW_ x blitH_ pixels.
+    RECT screen_{0, 0, 0, 0};
+    int srcX_ = 0, srcY_ = 0, dstX_ = 0, dstY_ = 0, blitW_ = 0, blitH_ = 0;
 };

@@ -1,0 +1,11 @@
+#pragma once
+
+// Settings Qt reads from the environment while the application object is created, so this runs
+// before it. Whatever the user has set in the environment is kept.
+//  - No OpenGL unless asked for: nothing here draws with it, and Qt's GLX integration alone
+//    loads Mesa and LLVM (tens of megabytes, twice the start-up time).
+//  - In a Wayland session, Qt's Wayland platform (X11 through XWayland only as a fallback).
+//  - A sane font resolution where the display reports a screen of no physical size (a virtual
+//    screen one pixel high, say): Qt derives its dots per inch from that size, and text drawn
+//    at an infinite resolution brings the program down.
+void prepareToolkitEnvironment();

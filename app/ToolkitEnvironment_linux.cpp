@@ -1,0 +1,45 @@
+#include "ToolkitEnvironment.h"
+
+#include "WaylandSession.h"
+#include "XcbConnection.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+namespace {
+
+// Qt's resolution for one axis of an X screen: pixels over millimetres.
+bool plausibleDpi(int pixels, int millimetres)
+{
+    if (millimetres <= 0)
+        return false;
+    const double dpi = 25.4 * pixels / millimetres;
+    return dpi >= 20.0 && dpi <= 2000.0;
+}
+
+void setUnlessSet(const char *name, const char *value)
+{
+    if (!qEnvironmentVariableIsSet(name))
+        qputenv(name, QByteArray(value));
+}
+
+} // namespace
+
+void prepareToolkitEnvironment()
+{
+    setUnlessSet("QT_XCB_GL_INTEGRATION", "none");
+    // In a Wayland session the window is a Wayland client (XWayland only as a fallback), so it
+    // runs where no X server exists and the compositor knows it by its app id.
+    if (isWaylandSession())
+        setUnlessSet("QT_QPA_PLATFORM", "wayland;xcb");
+
+    if (qEnvironmentVariableIsSet("QT_FONT_DPI") || !qEnvironmentVariableIsSet("DISPLAY"))
+        return;
+    const XcbConnection x;
+    if (!x)
+        return;
+    const xcb_screen_t *screen = x.screen();
+    if (!plausibleDpi(screen->width_in_pixels, screen->width_in_millimeters) ||
+        !plausibleDpi(screen->height_in_pixels, screen->height_in_millimeters))
+        qputenv("QT_FONT_DPI", "96");
+}
