@@ -1,7 +1,8 @@
 # Cross-build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64).
-#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DNORVANE_QT_FREE_ONLY=ON
-# Qt for Windows is not available here, so only the Qt-free parts build this way.
+#   the whole program, against Qt for Windows built by scripts/windows-qt (scripts/build-windows):
+#     cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+#           -DCMAKE_PREFIX_PATH=<that Qt's prefix>
+#   only the Qt-free parts (scripts/windows-check): ... -DNORVANE_QT_FREE_ONLY=ON
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -12,7 +13,9 @@ find_program(CMAKE_CXX_COMPILER NAMES ${NORVANE_MINGW_PREFIX}-g++-posix ${NORVAN
 find_program(CMAKE_C_COMPILER NAMES ${NORVANE_MINGW_PREFIX}-gcc-posix ${NORVANE_MINGW_PREFIX}-gcc)
 find_program(CMAKE_RC_COMPILER NAMES ${NORVANE_MINGW_PREFIX}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${NORVANE_MINGW_PREFIX})
+# The mingw sysroot, and the prefixes given (Qt for Windows): packages are searched only under
+# these roots, never among the build machine's own Linux packages.
+set(CMAKE_FIND_ROOT_PATH /usr/${NORVANE_MINGW_PREFIX} ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

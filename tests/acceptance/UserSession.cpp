@@ -1,10 +1,52 @@
 #include "UserSession.h"
 
+#include "XRoot.h"
+
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
 #include <QtTest>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// The largest difference of one colour between two 0xRRGGBB pixels.
+int deviation(std::uint32_t a, std::uint32_t b)
+{
+    int largest = 0;
+    for (int shift = 0; shift < 24; shift += 8)
+        largest = std::max(largest, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
+    return largest;
+}
+
+} // namespace
+
+PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance)
+{
+    PatternMatch match;
+    for (int y = 60; y < frame.height; y += 37) {
+        for (int x = 0; x < frame.width; x += 41) {
+            if ((x & 0xff) < 16 || (x & 0xff) > 240 || (y & 0xff) < 16 || (y & 0xff) > 240 ||
+                busy.contains(x, y))
+                continue;
+            // XRoot's pattern as blue, green, red bytes: the same order as 0xRRGGBB.
+            const std::uint32_t painted = XRoot::pattern(x, y) & 0xffffff;
+            const int d = deviation(frame.rgb(x, y), painted);
+            ++match.checked;
+            match.worst = std::max(match.worst, d);
+            if (d > tolerance && match.firstFault.isEmpty())
+                match.firstFault = QStringLiteral("at %1,%2: %3, painted %4")
+                                       .arg(x)
+                                       .arg(y)
+                                       .arg(frame.rgb(x, y), 6, 16, QChar('0'))
+                                       .arg(painted, 6, 16, QChar('0'));
+        }
+    }
+    return match;
+}
 
 UserSession::~UserSession()
 {
@@ -23,12 +65,13 @@ QProcessEnvironment UserSession::programEnvironment()
     return env;
 }
 
-bool UserSession::start(const QString &executable, const QProcessEnvironment &environment)
+bool UserSession::start(const QString &executable, const QProcessEnvironment &environment,
+                        const QStringList &arguments)
 {
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(executable, QStringList());
+    process.start(executable, arguments);
     if (!process.waitForStarted(5000))
         return false;
     // Its window, found through the process id the toolkit puts on it.

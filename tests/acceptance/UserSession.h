@@ -7,7 +7,27 @@
 #include <QString>
 #include <QStringList>
 
+#include "NdiReceiver.h"
 #include "XTools.h"
+
+// Places in the main window, whose frame sits at (10, 5): its size, the send button and the
+// rate label.
+namespace MainWindowPlaces {
+const QSize size(474, 329);
+const QPoint sendButtonCentre(10 + 332 + 44, 5 + 275 + 13);
+const QRect sendButtonArea(10 + 332, 5 + 275, 88, 26);
+const QRect rateLabelArea(10 + 232, 5 + 190, 21, 21);
+} // namespace MainWindowPlaces
+
+// How a received picture of the whole screen compares with XRoot's painted pattern, away from
+// a rectangle where windows lie and from the steps where a pattern byte wraps around.
+struct PatternMatch
+{
+    int checked = 0;
+    int worst = 0;      // the largest difference of one colour
+    QString firstFault; // the first point beyond the tolerance, if any
+};
+PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance);
 
 // What a person at the desktop does, done from outside the program: start the built
 // executable, find its windows on the X server, click and type with xdotool, look at the
@@ -26,7 +46,9 @@ public:
     static QProcessEnvironment programEnvironment();
 
     // Starts the program and waits until its main window is shown; false when it is not.
-    bool start(const QString &executable, const QProcessEnvironment &environment);
+    // Under Wine the executable is wine and the arguments start with the program.
+    bool start(const QString &executable, const QProcessEnvironment &environment,
+               const QStringList &arguments = {});
     QProcess &program() { return process; }
     // What the program wrote on stderr so far.
     QByteArray standardError();

@@ -14,32 +14,7 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
-#include <cstdlib>
-
-namespace {
-
-// The send button's centre and the rate label inside the window (the frame sits at 10,5).
-const QPoint sendButtonCentre(10 + 332 + 44, 5 + 275 + 13);
-const QRect sendButtonArea(10 + 332, 5 + 275, 88, 26);
-const QRect rateLabelArea(10 + 232, 5 + 190, 21, 21);
-
-// The largest difference of one colour between two 0xRRGGBB pixels.
-int deviation(std::uint32_t a, std::uint32_t b)
-{
-    int largest = 0;
-    for (int shift = 0; shift < 24; shift += 8)
-        largest = std::max(largest, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
-    return largest;
-}
-
-std::uint32_t patternRgb(int x, int y)
-{
-    // XRoot's pattern as blue, green, red bytes: the same order as 0xRRGGBB.
-    return XRoot::pattern(x, y) & 0xffffff;
-}
-
-} // namespace
+using namespace MainWindowPlaces;
 
 class TestAcceptanceSend : public QObject
 {
@@ -98,27 +73,11 @@ private slots:
         QVERIFY(receiver.receiveFrame(2000));
         const NdiReceiver::Frame &frame = receiver.lastFrame();
         QCOMPARE(QSize(frame.width, frame.height), screen);
-        const QRect busy = window.adjusted(-40, -40, 40, 40);
-        int checked = 0;
-        int worst = 0;
-        for (int y = 60; y < frame.height; y += 37) {
-            for (int x = 0; x < frame.width; x += 41) {
-                // Away from the steps where a pattern byte wraps around, and from windows.
-                if ((x & 0xff) < 16 || (x & 0xff) > 240 || (y & 0xff) < 16 || (y & 0xff) > 240 ||
-                    busy.contains(x, y))
-                    continue;
-                ++checked;
-                worst = std::max(worst, deviation(frame.rgb(x, y), patternRgb(x, y)));
-                QVERIFY2(deviation(frame.rgb(x, y), patternRgb(x, y)) <= 24,
-                         qPrintable(QStringLiteral("at %1,%2: %3, painted %4")
-                                        .arg(x)
-                                        .arg(y)
-                                        .arg(frame.rgb(x, y), 6, 16, QChar('0'))
-                                        .arg(patternRgb(x, y), 6, 16, QChar('0'))));
-            }
-        }
-        QVERIFY(checked > 500);
-        qInfo("%d pixels checked; largest colour difference from the screen: %d", checked, worst);
+        const PatternMatch match = compareWithPattern(frame, window.adjusted(-40, -40, 40, 40), 24);
+        QVERIFY2(match.firstFault.isEmpty(), qPrintable(match.firstFault));
+        QVERIFY(match.checked > 500);
+        qInfo("%d pixels checked; largest colour difference from the screen: %d", match.checked,
+              match.worst);
 
         // While it sends, the button shows "停止发送" and the label a rate, not "0".
         QVERIFY(UserSession::look(button) != idleButton);

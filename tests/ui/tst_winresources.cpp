@@ -1,6 +1,7 @@
 // The executable's Windows resources, compiled here with the mingw resource compiler so that
-// the script cannot rot on a machine that never builds for Windows: one icon group holding
-// the six icon images, the manifest asking for the invoking user's rights, the version block.
+// the script cannot rot on a machine that never builds for Windows, and read back out of the
+// built norvane.exe (scripts/build-windows): one icon group holding the six icon images, the
+// manifest asking for the invoking user's rights, the version block.
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
@@ -77,15 +78,25 @@ class TestWinResources : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase_data();
     void initTestCase();
+    void init();
     void oneIconGroupOfSixImages();
     void manifestRunsAsInvoker();
     void versionBlock();
 
 private:
     QTemporaryDir dir;
+    QMap<QString, QList<Resource>> compiled; // by input file
     QList<Resource> resources;
 };
+
+void TestWinResources::initTestCase_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::newRow("script") << QStringLiteral(NORVANE_RC);
+    QTest::newRow("executable") << QStringLiteral(NORVANE_WINDOWS_EXE);
+}
 
 void TestWinResources::initTestCase()
 {
@@ -93,17 +104,30 @@ void TestWinResources::initTestCase()
     QVERIFY2(!windres.isEmpty(), "x86_64-w64-mingw32-windres not found (binutils-mingw-w64)");
     QVERIFY(dir.isValid());
 
-    const QString out = dir.filePath("norvane.res");
-    QProcess compile;
-    compile.start(windres, {"-i", QStringLiteral(NORVANE_RC), "-O", "res", "-o", out});
-    QVERIFY(compile.waitForFinished(60000));
-    QVERIFY2(compile.exitStatus() == QProcess::NormalExit && compile.exitCode() == 0,
-             compile.readAllStandardError().constData());
+    // windres reads the resource section of an executable as well as a script.
+    for (const QString &input : {QStringLiteral(NORVANE_RC), QStringLiteral(NORVANE_WINDOWS_EXE)}) {
+        if (!QFile::exists(input))
+            continue; // init() fails that row's tests
+        const QString out = dir.filePath(QString::number(compiled.size()) + ".res");
+        QProcess compile;
+        compile.start(windres, {"-i", input, "-O", "res", "-o", out});
+        QVERIFY(compile.waitForFinished(60000));
+        QVERIFY2(compile.exitStatus() == QProcess::NormalExit && compile.exitCode() == 0,
+                 compile.readAllStandardError().constData());
 
-    QFile file(out);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    resources = parseRes(file.readAll());
-    QVERIFY(!resources.isEmpty());
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        compiled[input] = parseRes(file.readAll());
+        QVERIFY(!compiled[input].isEmpty());
+    }
+}
+
+void TestWinResources::init()
+{
+    QFETCH_GLOBAL(QString, input);
+    QVERIFY2(compiled.contains(input),
+             qPrintable(input + " is missing: scripts/build-windows builds it"));
+    resources = compiled.value(input);
 }
 
 void TestWinResources::oneIconGroupOfSixImages()

@@ -1,10 +1,20 @@
-# Checks that an executable's dynamic symbol table holds the image button's interface, so that
-# code loaded into the process can use the class.
+# Checks that an executable exports the image button's interface, so that code loaded into the
+# process can use the class: its dynamic symbol table (ELF), or its export table (PE).
 # Usage: cmake -DNM=<nm> -DBINARY=<executable> -P check_exports.cmake
-execute_process(COMMAND ${NM} -D --defined-only -C ${BINARY}
-                OUTPUT_VARIABLE symbols ERROR_VARIABLE errors RESULT_VARIABLE rc)
+#        cmake -DOBJDUMP=<mingw objdump> -DCXXFILT=<c++filt> -DBINARY=<norvane.exe> -P ...
+if(NOT EXISTS ${BINARY})
+    message(FATAL_ERROR "${BINARY} is missing")
+endif()
+if(OBJDUMP)
+    # objdump -p lists the export table's names, one "[ordinal] name" line each.
+    execute_process(COMMAND ${OBJDUMP} -p ${BINARY} COMMAND ${CXXFILT}
+                    OUTPUT_VARIABLE symbols ERROR_VARIABLE errors RESULT_VARIABLE rc)
+else()
+    execute_process(COMMAND ${NM} -D --defined-only -C ${BINARY}
+                    OUTPUT_VARIABLE symbols ERROR_VARIABLE errors RESULT_VARIABLE rc)
+endif()
 if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${NM} failed on ${BINARY}: ${errors}")
+    message(FATAL_ERROR "reading the exports of ${BINARY} failed: ${errors}")
 endif()
 
 set(prefix "ZUILIB::ZImageButton::")

@@ -4,18 +4,16 @@
 
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
+#include "Wine.h"
 #include "XRoot.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -63,11 +61,6 @@ QString paintDesktop(XRoot &root)
                                    : QStringLiteral("the root's background was not set");
 }
 
-QString windowsPath(const QString &unixPath)
-{
-    return QStringLiteral("Z:") + QString(unixPath).replace('/', '\\');
-}
-
 // The desktop of the tests' X server, which Wine's virtual screen matches.
 constexpr int desktopWidth = 1920, desktopHeight = 1080;
 
@@ -108,24 +101,6 @@ QStringList compareWithDesktop(const NdiReceiver::Frame &frame, int left, int to
     return faults;
 }
 
-// TCP ports a Wine process listens on. Wine keeps its sockets in wineserver, so they are
-// found by that process's name rather than by the program's pid.
-QList<int> wineListeningPorts()
-{
-    QProcess ss;
-    ss.start(QStringLiteral("ss"), {QStringLiteral("-ltnpH")});
-    ss.waitForFinished(5000);
-    QList<int> ports;
-    const QRegularExpression line(QStringLiteral(R"(:(\d+)\s+\S+:\S+\s+users:.*wine)"));
-    for (const QString &text : QString::fromLocal8Bit(ss.readAllStandardOutput()).split('\n')) {
-        const auto m = line.match(text);
-        if (m.hasMatch())
-            ports << m.captured(1).toInt();
-    }
-    std::sort(ports.begin(), ports.end());
-    return ports;
-}
-
 } // namespace
 
 class WindowsSendTest : public QObject
@@ -143,10 +118,9 @@ private:
     // Runs the check program under Wine; returns its exit code, -1 on a crash or time-out.
     int runWine(const QString &exe, const QStringList &args, const QString &runtimeDir,
                 const QString &workDir, QString *out, QString *err, int timeoutMs = 60000);
-    QProcessEnvironment wineEnvironment(const QString &runtimeDir) const;
-    QString stopWine();
 
-    QString exe, dllDir, prefix, wine;
+    QString exe, dllDir;
+    WinePrefix wine;
     const NdiApi *linuxNdi = nullptr;
     XRoot desktop;
 };
@@ -162,17 +136,13 @@ void WindowsSendTest::initTestCase()
              prepare.readAllStandardError().constData());
     for (const QString &line :
          QString::fromLocal8Bit(prepare.readAllStandardOutput()).split('\n')) {
-        const int eq = line.indexOf('=');
-        const QString key = line.left(eq), value = line.mid(eq + 1);
-        if (key == QLatin1String("exe"))
-            exe = value;
-        else if (key == QLatin1String("dll_dir"))
-            dllDir = value;
-        else if (key == QLatin1String("prefix"))
-            prefix = value;
-        else if (key == QLatin1String("wine"))
-            wine = value;
+        if (line.startsWith(QLatin1String("exe=")))
+            exe = line.mid(4);
+        else if (line.startsWith(QLatin1String("dll_dir=")))
+            dllDir = line.mid(8);
     }
+    const QString noPrefix = wine.prepare(qEnvironmentVariable("NORVANE_WINDOWS_BUILD"));
+    QVERIFY2(noPrefix.isEmpty(), qPrintable(noPrefix));
     QVERIFY(QFile::exists(exe));
     QVERIFY(QFile::exists(dllDir + QStringLiteral("/Processing.NDI.Lib.x64.dll")));
 
@@ -189,34 +159,8 @@ void WindowsSendTest::initTestCase()
 void WindowsSendTest::cleanupTestCase()
 {
     desktop.dropBackground(); // later tests on this server find the root as it was
-    if (!prefix.isEmpty())
-        QCOMPARE(stopWine(), QString());
-}
-
-QString WindowsSendTest::stopWine()
-{
-    QProcess stop;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("WINEPREFIX"), prefix);
-    stop.setProcessEnvironment(env);
-    stop.start(QStringLiteral("wineserver"), {QStringLiteral("-k")});
-    if (!stop.waitForFinished(10000))
-        return QStringLiteral("wineserver -k did not return");
-    return QString();
-}
-
-QProcessEnvironment WindowsSendTest::wineEnvironment(const QString &runtimeDir) const
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("WINEPREFIX"), prefix);
-    env.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
-    env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree=;mshtml="));
-    // The Linux runtime's folder must not reach the Windows loader.
-    env.remove(QStringLiteral("NDI_RUNTIME_DIR_V6"));
-    env.remove(QStringLiteral("NDI_RUNTIME_DIR_V5"));
-    if (!runtimeDir.isEmpty())
-        env.insert(QStringLiteral("NDI_RUNTIME_DIR_V6"), windowsPath(runtimeDir));
-    return env;
+    if (!wine.path().isEmpty())
+        wine.stop();
 }
 
 int WindowsSendTest::runWine(const QString &program, const QStringList &args,
@@ -224,10 +168,10 @@ int WindowsSendTest::runWine(const QString &program, const QStringList &args,
                              QString *err, int timeoutMs)
 {
     QProcess p;
-    p.setProcessEnvironment(wineEnvironment(runtimeDir));
+    p.setProcessEnvironment(wine.environment(runtimeDir));
     if (!workDir.isEmpty())
         p.setWorkingDirectory(workDir);
-    p.start(wine, QStringList{program} + args);
+    p.start(wine.wine(), QStringList{program} + args);
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished(5000);
@@ -246,7 +190,7 @@ void WindowsSendTest::loaderSearchesOnlyWhereItShould()
     // The folder in NDI_RUNTIME_DIR_V6; version 3.5 has no NDIlib_v5_load, so this also
     // shows the symbol-by-symbol resolution.
     QCOMPARE(runWine(exe, {QStringLiteral("load")}, dllDir, QString(), &out, &err), 0);
-    QVERIFY2(out.contains(QStringLiteral("loaded ") + windowsPath(dllDir) + '\\' + dll),
+    QVERIFY2(out.contains(QStringLiteral("loaded ") + WinePrefix::windowsPath(dllDir) + '\\' + dll),
              qPrintable(out + err));
 
     // Beside the executable, with no variable set.
@@ -256,7 +200,8 @@ void WindowsSendTest::loaderSearchesOnlyWhereItShould()
     QVERIFY(QFile::copy(exe, copiedExe));
     QVERIFY(QFile::copy(dllDir + '/' + dll, besideExe.filePath(dll)));
     QCOMPARE(runWine(copiedExe, {QStringLiteral("load")}, QString(), QString(), &out, &err), 0);
-    QVERIFY2(out.contains(QStringLiteral("loaded ") + windowsPath(besideExe.path()) + '\\' + dll),
+    QVERIFY2(out.contains(QStringLiteral("loaded ") + WinePrefix::windowsPath(besideExe.path()) +
+                          '\\' + dll),
              qPrintable(out + err));
 
     // Nowhere it may look, though the working directory holds it: one clear line, no crash.
@@ -271,7 +216,8 @@ void WindowsSendTest::loaderSearchesOnlyWhereItShould()
     const QStringList lines = err.trimmed().split('\n');
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].startsWith(QStringLiteral("NDI runtime not found")), qPrintable(err));
-    QVERIFY2(lines[0].contains(windowsPath(empty.path()) + '\\' + dll), qPrintable(err));
+    QVERIFY2(lines[0].contains(WinePrefix::windowsPath(empty.path()) + '\\' + dll),
+             qPrintable(err));
 }
 
 void WindowsSendTest::startStopReleasesAllGdiObjects()
@@ -300,9 +246,9 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
     const Run runs[] = {{320, 240, 120, 80}, {200, 160, 1800, 960}};
     const int framesPerRun = 60;
 
-    const QList<int> portsBefore = wineListeningPorts();
+    const QList<int> portsBefore = WinePrefix::listeningPorts();
     QProcess sender;
-    sender.setProcessEnvironment(wineEnvironment(dllDir));
+    sender.setProcessEnvironment(wine.environment(dllDir));
     QStringList args{exe, QStringLiteral("send")};
     for (const Run &r : runs)
         args << QStringLiteral("%1x%2+%3+%4:%5")
@@ -311,7 +257,7 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
                     .arg(r.left)
                     .arg(r.top)
                     .arg(framesPerRun);
-    sender.start(wine, args);
+    sender.start(wine.wine(), args);
     QVERIFY(sender.waitForStarted());
     auto cleanup = qScopeGuard([&sender] {
         if (sender.state() != QProcess::NotRunning) {
@@ -331,17 +277,7 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
     QVERIFY2(senderOut.contains(QStringLiteral("ready")),
              qPrintable(senderOut + sender.readAllStandardError()));
 
-    // The sender listens on 5961 or the next free port.
-    int port = 0;
-    while (!port && timer.elapsed() < 30000) {
-        for (int p : wineListeningPorts())
-            if (p >= 5961 && !portsBefore.contains(p)) {
-                port = p;
-                break;
-            }
-        if (!port)
-            QThread::msleep(100);
-    }
+    const int port = WinePrefix::newListeningPort(portsBefore, 30000);
     QVERIFY2(port, "no listening port of the Wine sender");
 
     NdiReceiver receiver(linuxNdi);

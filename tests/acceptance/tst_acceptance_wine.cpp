@@ -1,0 +1,102 @@
+// The Windows program, as scripts/build-windows makes it (build/windows/norvane.exe with the
+// Windows runtime beside it), used under Wine as a person would: its window opens at its size,
+// a click on the send button publishes the screen, which a receiver on the Linux runtime takes
+// by address (discovery does not cross from Wine to Linux); a second click ends the stream;
+// closing the program (WM_CLOSE, as taskkill sends it) ends it with status 0 and leaves no
+// process of the Wine prefix behind.
+#include "NdiReceiver.h"
+#include "UserSession.h"
+#include "Wine.h"
+#include "XRoot.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+using namespace MainWindowPlaces;
+
+class TestAcceptanceWine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo::exists(exe),
+                 qPrintable(exe + " is missing: scripts/build-windows builds it"));
+        QVERIFY(QFileInfo::exists(QFileInfo(exe).dir().filePath("Processing.NDI.Lib.x64.dll")));
+        const QString why = wine.prepare(QStringLiteral(NORVANE_WINE_BUILD));
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        XRoot root;
+        QVERIFY(root.paintPattern());
+        screen = QSize(root.width(), root.height());
+    }
+
+    void sendStopAndClose()
+    {
+        // The sender is made when the window opens, and listens from then on.
+        const QList<int> portsBefore = WinePrefix::listeningPorts();
+        UserSession user;
+        QVERIFY2(user.start(wine.wine(), wine.environment(), {exe}),
+                 user.standardError().constData());
+        QCOMPARE(user.windowRect().size(), MainWindowPlaces::size);
+        const int port = WinePrefix::newListeningPort(portsBefore, 20000);
+        QVERIFY2(port, "the program listens on no port: no sender");
+
+        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
+        NdiReceiver receiver;
+        QVERIFY(receiver.usable());
+        QVERIFY(receiver.connectToAddress("127.0.0.1:" + std::to_string(port)));
+        QVERIFY2(receiver.receiveFrame(20000), "no frame after the click on send");
+
+        receiver.setKeepPixels(false);
+        int wrong = 0;
+        receiver.onFrame = [&](const NDIlib_video_frame_v2_t &video, std::int64_t) {
+            if (QSize(video.xres, video.yres) != screen ||
+                video.FourCC != NDIlib_FourCC_type_BGRX || video.frame_rate_N != 30000 ||
+                video.frame_rate_D != 1001)
+                ++wrong;
+        };
+        const int frames = receiver.receiveFor(10000);
+        qInfo("received %d frames in 10 s from %s", frames, qPrintable(exe));
+        QVERIFY(frames > 0);
+        QCOMPARE(wrong, 0);
+
+        receiver.setKeepPixels(true);
+        QVERIFY(receiver.receiveFrame(2000));
+        const NdiReceiver::Frame &frame = receiver.lastFrame();
+        const PatternMatch match =
+            compareWithPattern(frame, user.windowRect().adjusted(-40, -40, 40, 40), 24);
+        qInfo("%d pixels checked; largest colour difference from the screen: %d", match.checked,
+              match.worst);
+        QVERIFY2(match.firstFault.isEmpty(), qPrintable(match.firstFault));
+        QVERIFY(match.checked > 500);
+
+        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
+        receiver.receiveFor(500); // frames already on their way
+        QCOMPARE(receiver.receiveFor(1500), 0);
+
+        // taskkill without /f posts WM_CLOSE to the program's windows.
+        QProcess taskkill;
+        taskkill.setProcessEnvironment(wine.environment());
+        taskkill.start(wine.wine(), {"taskkill", "/im", "norvane.exe"});
+        QVERIFY(taskkill.waitForFinished(30000));
+        QVERIFY2(user.waitForExit(20000), "the program did not end on WM_CLOSE");
+        QCOMPARE(user.program().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(user.program().exitCode(), 0);
+        QVERIFY2(wine.waitForEnd(30000), "processes of the Wine prefix were left behind");
+    }
+
+    void cleanupTestCase()
+    {
+        if (!wine.path().isEmpty())
+            wine.stop();
+    }
+
+private:
+    const QString exe = QStringLiteral(NORVANE_WINDOWS_EXE);
+    WinePrefix wine;
+    QSize screen;
+};
+
+QTEST_MAIN(TestAcceptanceWine)
+#include "tst_acceptance_wine.moc"
