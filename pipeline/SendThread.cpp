@@ -2,6 +2,7 @@
 
 #include "ExitSignal.h"
 #include "NdiRuntime.h"
+#include "NdiSettings.h"
 #include "XCaptureThread.h"
 
 #include <QMutexLocker>
@@ -41,20 +42,9 @@ void SendThread::setClock(ClockNs clock)
     clockNs.store(clock ? clock : &steadyNs);
 }
 
-SendThread::SendThread(QObject *parent) : QThread(parent)
+SendThread::SendThread(QObject *parent)
+    : QThread(parent), videoFrame(NdiSettings::video(0, 0, nullptr))
 {
-    videoFrame.xres = 0;
-    videoFrame.yres = 0;
-    videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
-    videoFrame.frame_rate_N = 30000;
-    videoFrame.frame_rate_D = 1001;
-    videoFrame.picture_aspect_ratio = 0.0f;
-    videoFrame.frame_format_type = NDIlib_frame_format_type_progressive;
-    videoFrame.timecode = NDIlib_send_timecode_synthesize;
-    videoFrame.p_data = nullptr;
-    videoFrame.line_stride_in_bytes = 0;
-    videoFrame.p_metadata = nullptr;
-    videoFrame.timestamp = 0;
 }
 
 SendThread::~SendThread()
@@ -79,11 +69,7 @@ bool SendThread::initNDI()
     }
     ExitSignal::installHandlers();
 
-    NDIlib_send_create_t create;
-    create.p_ndi_name = "NDI";
-    create.p_groups = nullptr;
-    create.clock_video = true;
-    create.clock_audio = true;
+    const NDIlib_send_create_t create = NdiSettings::sender();
     sender = ndi->send_create(&create);
     if (!sender) {
         status = SenderStatus::CreateFailed;

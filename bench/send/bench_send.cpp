@@ -12,6 +12,7 @@
 // which is at most one paint period before the capture, to arrival).
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
+#include "NdiSettings.h"
 #include "ProcessCpu.h"
 #include "SendThread.h"
 #include "XRoot.h"
@@ -105,23 +106,14 @@ int runPeer(int w, int h)
     if (!ndi || !ndi->initialize())
         return 1;
     waitForSenderNameFree("NDI", 120000);
-    NDIlib_send_create_t create;
-    create.p_ndi_name = "NDI";
-    create.clock_video = true;
-    create.clock_audio = true;
+    const NDIlib_send_create_t create = NdiSettings::sender();
     NDIlib_send_instance_t sender = ndi->send_create(&create);
     if (!sender)
         return 1;
     std::vector<std::uint8_t> frame(std::size_t(w) * h * 4, 0x80);
     std::atomic<bool> running{true};
     std::thread loop([&] {
-        NDIlib_video_frame_v2_t v;
-        v.xres = w;
-        v.yres = h;
-        v.FourCC = NDIlib_FourCC_type_BGRX;
-        v.frame_rate_N = 30000;
-        v.frame_rate_D = 1001;
-        v.p_data = frame.data();
+        const NDIlib_video_frame_v2_t v = NdiSettings::video(w, h, frame.data());
         std::uint32_t n = 0;
         while (running) {
             // A changing row, as on the engine's screen, so frames differ.

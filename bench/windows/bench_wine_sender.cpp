@@ -11,6 +11,7 @@
 // Every send call goes through a table that times it and then calls the runtime's own.
 #include "GdiScreenCopy.h"
 #include "NdiRuntime.h"
+#include "NdiSettings.h"
 #include "SendThread.h"
 
 #include <QCoreApplication>
@@ -137,11 +138,7 @@ int runPeer(int w, int h)
     const NdiApi *ndi = NdiRuntime::api();
     if (!ndi->initialize())
         return 3;
-    NDIlib_send_create_t create;
-    create.p_ndi_name = "NDI";
-    create.p_groups = nullptr;
-    create.clock_video = true;
-    create.clock_audio = true;
+    const NDIlib_send_create_t create = NdiSettings::sender();
     NDIlib_send_instance_t sender = ndi->send_create(&create);
     if (!sender)
         return 3;
@@ -155,14 +152,7 @@ int runPeer(int w, int h)
     }
     std::atomic<bool> running{true};
     std::thread loop([&] {
-        NDIlib_video_frame_v2_t v;
-        v.xres = w;
-        v.yres = h;
-        v.FourCC = NDIlib_FourCC_type_BGRX;
-        v.frame_rate_N = 30000;
-        v.frame_rate_D = 1001;
-        v.p_data = frame.data();
-        v.line_stride_in_bytes = 0;
+        const NDIlib_video_frame_v2_t v = NdiSettings::video(w, h, frame.data());
         for (std::uint8_t n = 0; running; ++n) {
             // A changing band, so frames differ as a screen's do.
             std::memset(frame.data(), n, std::size_t(w) * 4 * 16);

@@ -14,6 +14,7 @@
 
 #include "GdiScreenCopy.h"
 #include "NdiRuntime.h"
+#include "NdiSettings.h"
 
 #include <chrono>
 #include <cstdio>
@@ -62,11 +63,7 @@ int send(const std::vector<Rect> &runs)
         std::fprintf(stderr, "NDIlib_initialize failed\n");
         return 4;
     }
-    NDIlib_send_create_t create;
-    create.p_ndi_name = "NDI";
-    create.p_groups = nullptr;
-    create.clock_video = true;
-    create.clock_audio = true;
+    const NDIlib_send_create_t create = NdiSettings::sender();
     NDIlib_send_instance_t sender = ndi->send_create(&create);
     if (!sender) {
         std::fprintf(stderr, "NDIlib_send_create failed\n");
@@ -82,15 +79,7 @@ int send(const std::vector<Rect> &runs)
         }
     }
 
-    NDIlib_video_frame_v2_t videoFrame;
-    videoFrame.frame_rate_N = 30000;
-    videoFrame.frame_rate_D = 1001;
-    videoFrame.picture_aspect_ratio = 0.0f;
-    videoFrame.frame_format_type = NDIlib_frame_format_type_progressive;
-    videoFrame.timecode = NDIlib_send_timecode_synthesize;
-    videoFrame.line_stride_in_bytes = 0;
-    videoFrame.p_metadata = nullptr;
-    videoFrame.timestamp = 0;
+    NDIlib_video_frame_v2_t videoFrame = NdiSettings::video(0, 0, nullptr);
 
     std::unique_ptr<ScreenCopy> screen = createPlatformScreenCopy();
     for (const Rect &run : runs) {
@@ -102,7 +91,6 @@ int send(const std::vector<Rect> &runs)
         std::unique_ptr<unsigned char[]> sendBuffer(new unsigned char[frameBytes]);
         videoFrame.xres = run.width;
         videoFrame.yres = run.height;
-        videoFrame.FourCC = NDIlib_FourCC_type_BGRX;
         videoFrame.p_data = sendBuffer.get();
 
         const auto start = std::chrono::steady_clock::now();
