@@ -136,6 +136,26 @@ bool NdiReceiver::receiveFrame(int timeoutMs)
     }
 }
 
+NdiReceiver::Watch NdiReceiver::watch(int width, int height, int ms, int settleMs)
+{
+    const bool keep = keepPixels;
+    keepPixels = false;
+    receiveFor(settleMs);
+    Watch w;
+    auto previous = std::move(onFrame);
+    onFrame = [&](const NDIlib_video_frame_v2_t &video, std::int64_t) {
+        if (video.xres != width || video.yres != height ||
+            video.FourCC != NDIlib_FourCC_type_BGRX || video.frame_rate_N != 30000 ||
+            video.frame_rate_D != 1001)
+            ++w.wrong;
+    };
+    w.frames = receiveFor(ms);
+    w.perSecond = w.frames * 1000.0 / ms;
+    onFrame = std::move(previous);
+    keepPixels = keep;
+    return w;
+}
+
 int NdiReceiver::receiveFor(int ms)
 {
     const int before = frames;

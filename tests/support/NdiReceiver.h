@@ -49,6 +49,17 @@ public:
     // Receives until ms have passed; returns the frames received meanwhile.
     int receiveFor(int ms);
 
+    // What a connected stream brings in ms milliseconds, after settleMs for it to settle: the
+    // frames, and how many of them were not width x height BGRX at 30000/1001. Pixels are not
+    // kept meanwhile.
+    struct Watch
+    {
+        int frames = 0;
+        int wrong = 0;
+        double perSecond = 0;
+    };
+    Watch watch(int width, int height, int ms, int settleMs = 1000);
+
     int frameCount() const { return frames; }
     const Frame &lastFrame() const { return last; }
 
