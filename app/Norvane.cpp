@@ -160,6 +160,9 @@ void Norvane::OnSendBtn()
 
 void Norvane::tellWhyNothingIsSent()
 {
+    // Once is enough: the button keeps working as a toggle either way.
+    if (toldWhyNothingIsSent)
+        return;
     QString why;
     switch (sendThread->senderStatus()) {
     case SendThread::SenderStatus::Created:
@@ -175,9 +178,6 @@ void Norvane::tellWhyNothingIsSent()
         why = tr("无法创建名为“NDI”的发送端，画面不会发送。本机可能已有其他程序以此名称发送。");
         break;
     }
-    // Once is enough: the button keeps working as a toggle either way.
-    if (toldWhyNothingIsSent)
-        return;
     toldWhyNothingIsSent = true;
     if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages()) {
         trayIcon->showMessage(tr("无法发送"), why, QSystemTrayIcon::Warning, noticeMs);

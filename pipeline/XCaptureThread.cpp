@@ -61,7 +61,6 @@ void XCaptureThread::startCapture(int width, int height, int left, int top)
             screenCopy->begin(this->width, this->height, left, top);
             copyPrepared = true;
         }
-        frameBytes = this->width * this->height * 4;
     }
     start(QThread::InheritPriority);
 }
@@ -142,40 +141,40 @@ void XCaptureThread::run()
             int frameWidth = width;
             int frameHeight = height;
             copyWoke = false;
-            if (frames.size() < static_cast<std::size_t>(capacity) && screenCopy &&
-                !screenCopy->frameReady(frameWidth, frameHeight)) {
-                // Nothing to hand out (a stream before its first picture, or refused): sleep
-                // until the copy has a frame or a stop arrives.
-                placeFreed.wait(lock, [&] { return stopFlag || copyWoke; });
-            } else if (frames.size() < static_cast<std::size_t>(capacity)) {
-                // The mutex is held for the whole copy, so a popFrame() or stopCapture()
-                // arriving meanwhile waits until the copy is done.
-                const int bytes = frameByteCount(frameWidth, frameHeight);
-                auto frame = std::make_unique<FrameBuffer>();
-                frame->width = bytes > 0 ? frameWidth : 0;
-                frame->height = bytes > 0 ? frameHeight : 0;
-                frame->bytes.reset(
-                    new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
-                if (!frame->bytes) {
-                    // Out of memory: this frame is skipped, not the program. Try again a
-                    // little later rather than at once; a stop still ends the wait.
-                    placeFreed.wait_for(lock, std::chrono::milliseconds(allocationRetryMs),
-                                        [&] { return bool(stopFlag); });
-                    continue;
-                }
-                // The buffer is fresh heap memory: a failed copy must not hand on whatever it
-                // held before. Cleared only then, so a good copy costs no extra pass.
-                if (!screenCopy || !screenCopy->copy(frame->bytes.get()))
-                    std::memset(frame->bytes.get(), 0, static_cast<std::size_t>(bytes));
-                frames.push_back(std::move(frame));
-                frameAdded.notify_one();
-            } else {
+            if (frames.size() >= static_cast<std::size_t>(capacity)) {
                 // Full: sleep until popFrame()/waitFrame() frees a place or a stop arrives,
                 // then capture in the very next turn.
                 placeFreed.wait(lock, [&] {
                     return stopFlag || frames.size() < static_cast<std::size_t>(capacity);
                 });
+                continue;
             }
+            if (screenCopy && !screenCopy->frameReady(frameWidth, frameHeight)) {
+                // Nothing to hand out (a stream before its first picture, or refused): sleep
+                // until the copy has a frame or a stop arrives.
+                placeFreed.wait(lock, [&] { return stopFlag || copyWoke; });
+                continue;
+            }
+            // The mutex is held for the whole copy, so a popFrame() or stopCapture() arriving
+            // meanwhile waits until the copy is done.
+            const int bytes = frameByteCount(frameWidth, frameHeight);
+            auto frame = std::make_unique<FrameBuffer>();
+            frame->width = bytes > 0 ? frameWidth : 0;
+            frame->height = bytes > 0 ? frameHeight : 0;
+            frame->bytes.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
+            if (!frame->bytes) {
+                // Out of memory: this frame is skipped, not the program. Try again a little
+                // later rather than at once; a stop still ends the wait.
+                placeFreed.wait_for(lock, std::chrono::milliseconds(allocationRetryMs),
+                                    [&] { return bool(stopFlag); });
+                continue;
+            }
+            // The buffer is fresh heap memory: a failed copy must not hand on whatever it held
+            // before. Cleared only then, so a good copy costs no extra pass.
+            if (!screenCopy || !screenCopy->copy(frame->bytes.get()))
+                std::memset(frame->bytes.get(), 0, static_cast<std::size_t>(bytes));
+            frames.push_back(std::move(frame));
+            frameAdded.notify_one();
         }
         if (stopFlag)
             return;

@@ -88,5 +88,4 @@ private:
     bool copyPrepared = false;
     // The screen copy said it may have a frame since the capture thread last asked.
     bool copyWoke = false;
-    int frameBytes = 0;
 };

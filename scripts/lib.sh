@@ -45,7 +45,8 @@ fetch_debian_source() {
     local name=$1 version=$2 dir=$3
     ensure_deb_src
     mkdir -p "$dir"
-    (cd "$dir" && apt-get source -qq "$name=$version" >/dev/null)
+    # The download lands in our own folder; apt's unprivileged user could not write there.
+    (cd "$dir" && apt-get source -qq -o APT::Sandbox::User=root "$name=$version" >/dev/null)
 }
 
 # The ScreenCast backend for wlroots compositors used by the Wayland tests: Debian's
@@ -67,7 +68,6 @@ ensure_xdpw() (
     echo "setup: building xdg-desktop-portal-wlr $xdpw_version (patched) into $dir"
     mkdir -p "$(dirname "$dir")"
     work=$(mktemp -d "$dir.tmp.XXXXXX")
-    chmod 755 "$work" # apt-get source hands the download to its unprivileged user
     # shellcheck disable=SC2064
     trap "rm -rf '$work'" EXIT
     echo "setup:   fetching the source package"
@@ -85,4 +85,28 @@ ensure_xdpw() (
     rm -rf "$dir"
     mv "$work/out" "$dir"
     echo "setup: xdg-desktop-portal-wlr ready"
+)
+
+# The wlroots protocol the Wayland tests' virtual pointer speaks (a headless seat has no
+# pointer of its own). No binary package installs its XML; it is taken from Debian's wlroots
+# source package into ~/.cache/norvane/wlroots-protocol/, where tests/wayland looks for it.
+wlroots_version=0.15.1-6
+wlr_protocol_dir() { echo "${XDG_CACHE_HOME:-$HOME/.cache}/norvane/wlroots-protocol"; }
+ensure_wlr_protocol() (
+    set -euo pipefail
+    local dir work src
+    dir=$(wlr_protocol_dir)
+    [ "$(cat "$dir/version" 2>/dev/null)" = "$wlroots_version" ] && exit 0
+    echo "setup: taking wlr-virtual-pointer-unstable-v1.xml from wlroots $wlroots_version"
+    mkdir -p "$(dirname "$dir")"
+    work=$(mktemp -d "$dir.tmp.XXXXXX")
+    # shellcheck disable=SC2064
+    trap "rm -rf '$work'" EXIT
+    fetch_debian_source wlroots "$wlroots_version" "$work/src"
+    src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'wlroots-*')
+    mkdir -p "$work/out"
+    cp "$src/protocol/wlr-virtual-pointer-unstable-v1.xml" "$work/out/"
+    echo "$wlroots_version" >"$work/out/version"
+    rm -rf "$dir"
+    mv "$work/out" "$dir"
 )

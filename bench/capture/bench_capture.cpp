@@ -7,6 +7,8 @@
 #include "XCaptureThread.h"
 #include "XcbConnection.h"
 
+#include "BenchSupport.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,22 +29,6 @@
 extern char **environ;
 
 namespace {
-
-const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
-
-// utime + stime of a process, in ms, from /proc/<pid>/stat.
-double cpuMsOf(long pid)
-{
-    QFile f(QString("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = f.readAll();
-    // Fields after the command name (which may hold spaces) start at state, field 3.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return 0;
-    return (fields[11].toDouble() + fields[12].toDouble()) * msPerTick;
-}
 
 double childrenCpuMs()
 {

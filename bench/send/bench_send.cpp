@@ -17,6 +17,8 @@
 #include "SendThread.h"
 #include "XRoot.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
@@ -40,18 +42,6 @@ constexpr int cell = 16;     // side of one painted bit, in pixels
 constexpr int paintMs = 4;   // how often the receiver repaints the sequence number
 constexpr int bitsLeft = 16; // where the row of bits starts
 constexpr int bitsTop = 16;
-
-long statusKb(const char *field)
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(field);
-    while (std::getline(in, line)) {
-        if (line.compare(0, n, field) == 0)
-            return std::stol(line.substr(n + 1));
-    }
-    return -1;
-}
 
 // The painted value: a 32-bit sequence number and its complement, so that a frame captured
 // while the row was half repainted is recognised and left out.
@@ -77,7 +67,7 @@ void measureBetweenMarks()
             cpu0 = processCpuMs();
         } else if (line == "stop") {
             std::printf("cpu_ms=%.1f rss_kb=%ld hwm_kb=%ld\n", processCpuMs() - cpu0,
-                        statusKb("VmRSS:"), statusKb("VmHWM:"));
+                        statusKb(0, "VmRSS:"), statusKb(0, "VmHWM:"));
             std::fflush(stdout);
             return;
         }
@@ -224,15 +214,6 @@ std::map<std::string, std::string> fields(const QByteArray &line)
             out[kv.left(eq).toStdString()] = kv.mid(eq + 1).toStdString();
     }
     return out;
-}
-
-QByteArray readLine(QProcess &p, int timeoutMs)
-{
-    while (!p.canReadLine()) {
-        if (!p.waitForReadyRead(timeoutMs))
-            return QByteArray();
-    }
-    return p.readLine();
 }
 
 struct Result

@@ -10,6 +10,8 @@
 #include "XTools.h"
 #include "XcbConnection.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -27,17 +29,6 @@
 #include <vector>
 
 namespace {
-
-long rssKb(qint64 pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.compare(0, 6, "VmRSS:") == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
 
 bool mapsLibrary(qint64 pid, const char *name)
 {
@@ -136,7 +127,7 @@ Run startOnce(const QString &glIntegration)
     run.startMs = clock.nsecsElapsed() / 1e6;
     if (window) {
         QThread::msleep(2000);
-        run.idleKb = rssKb(app.processId());
+        run.idleKb = statusKb(app.processId(), "VmRSS:");
         run.mesa =
             mapsLibrary(app.processId(), "swrast_dri") || mapsLibrary(app.processId(), "libLLVM");
         // The send button: frame at (10, 5), the button at (332, 275), 88 x 26.
@@ -146,7 +137,7 @@ Run startOnce(const QString &glIntegration)
         receiver.setKeepPixels(false);
         if (receiver.connect("(NDI)", 20000)) {
             run.frames = receiver.receiveFor(5000);
-            run.sendingKb = rssKb(app.processId());
+            run.sendingKb = statusKb(app.processId(), "VmRSS:");
         }
     }
     app.terminate();

@@ -11,6 +11,8 @@
 #include "NdiReceiver.h"
 #include "SendThread.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -33,18 +35,6 @@ namespace {
 
 const int width = 1920;
 const int height = 1080;
-const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
-
-// utime + stime of a process, in ms, from /proc/<pid>/stat (all its threads).
-double cpuMsOf(qint64 pid)
-{
-    QFile f(QString("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return fields.size() < 13 ? 0 : (fields[11].toDouble() + fields[12].toDouble()) * msPerTick;
-}
 
 // The processes of this PID namespace whose command name starts with name.
 std::vector<qint64> pidsNamed(const QByteArray &name)
@@ -60,7 +50,7 @@ std::vector<qint64> pidsNamed(const QByteArray &name)
     return found;
 }
 
-double cpuMsOf(const std::vector<qint64> &pids)
+double cpuMsOfAll(const std::vector<qint64> &pids)
 {
     double sum = 0;
     for (qint64 pid : pids)
@@ -154,7 +144,7 @@ Result measure(const QProcessEnvironment &env, qint64 serverPid,
         receiver.receiveFor(warmup * 1000);
         const double program0 = cpuMsOf(sender.processId());
         const double server0 = cpuMsOf(serverPid);
-        const double carriers0 = cpuMsOf(carriers);
+        const double carriers0 = cpuMsOfAll(carriers);
         const std::int64_t t0 = NdiReceiver::steadyNs();
         r.frames = receiver.receiveFor(seconds * 1000);
         const double elapsed = (NdiReceiver::steadyNs() - t0) / 1e9;
@@ -162,7 +152,7 @@ Result measure(const QProcessEnvironment &env, qint64 serverPid,
             r.fps = r.frames / elapsed;
             r.programMs = (cpuMsOf(sender.processId()) - program0) / r.frames;
             r.serverMs = (cpuMsOf(serverPid) - server0) / r.frames;
-            r.carrierMs = (cpuMsOf(carriers) - carriers0) / r.frames;
+            r.carrierMs = (cpuMsOfAll(carriers) - carriers0) / r.frames;
             r.size = QSize(receiver.lastFrame().width, receiver.lastFrame().height);
             r.ok = true;
         }

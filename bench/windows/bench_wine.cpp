@@ -13,6 +13,8 @@
 #include "Wine.h"
 #include "XRoot.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -39,25 +41,6 @@ Fields fields(const QByteArray &line)
             out[kv.left(eq).toStdString()] = kv.mid(eq + 1).toDouble();
     }
     return out;
-}
-
-QByteArray readLine(QProcess &p, int timeoutMs)
-{
-    while (!p.canReadLine())
-        if (!p.waitForReadyRead(timeoutMs))
-            return QByteArray();
-    return p.readLine();
-}
-
-// CPU time (user + system) of a process so far, in ms; 0 when it is gone.
-double cpuMs(long pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> f = stat.readAll().split(')').value(1).trimmed().split(' ');
-    // After the name: state is field 3, utime 14 and stime 15.
-    return (f.value(11).toDouble() + f.value(12).toDouble()) * 1000.0 / sysconf(_SC_CLK_TCK);
 }
 
 // The Xvfb that scripts/ns-run started for this run: the one whose parent is an ancestor.
@@ -124,9 +107,9 @@ Cpu readCpu(const WinePrefix &wine, long xvfb)
 {
     Cpu c;
     for (long pid : wine.processes())
-        c.wine += cpuMs(pid);
-    c.xvfb = cpuMs(xvfb);
-    c.self = cpuMs(getpid());
+        c.wine += cpuMsOf(pid);
+    c.xvfb = cpuMsOf(xvfb);
+    c.self = cpuMsOf(getpid());
     return c;
 }
 
@@ -264,7 +247,7 @@ int main(int argc, char **argv)
 
     // One GDI copy of the screen, alone.
     const long n = 60;
-    const double x0 = cpuMs(xvfb);
+    const double x0 = cpuMsOf(xvfb);
     QProcess copy;
     copy.setProcessEnvironment(wine.environment());
     copy.start(wine.wine(), {exe, "copy", size, QString::number(n)});
@@ -277,7 +260,7 @@ int main(int argc, char **argv)
     std::printf("\nGDI copy of %s under Wine, %ld copies: median %.1f ms, 95th percentile "
                 "%.1f ms; CPU per copy: program %.1f ms, Xvfb %.1f ms\n",
                 qPrintable(size), n, c.at("copy_p50_ms"), c.at("copy_p95_ms"),
-                c.at("cpu_ms_per_copy"), (cpuMs(xvfb) - x0) / n);
+                c.at("cpu_ms_per_copy"), (cpuMsOf(xvfb) - x0) / n);
     wine.waitForEnd(30000);
     return 0;
 }

@@ -111,7 +111,7 @@ private:
     bool serverAttached = false;
 };
 
-X11ScreenCopy::X11ScreenCopy(Transport transport)
+X11ScreenCopy::X11ScreenCopy(Transport transport, const char *display) : connection(display)
 {
     if (!connection)
         return;

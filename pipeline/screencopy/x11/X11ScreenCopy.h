@@ -23,9 +23,10 @@ class X11ScreenCopy : public ScreenCopy
 public:
     enum class Transport { Automatic, PlainGetImage };
 
-    // Connects to $DISPLAY at once, as the engine acquires its screen handles at
-    // construction. A failed connection makes every begin() fail.
-    explicit X11ScreenCopy(Transport transport = Transport::Automatic);
+    // Connects to the display (null: $DISPLAY) at once, as the engine acquires its screen
+    // handles at construction. A failed connection makes every begin() fail.
+    explicit X11ScreenCopy(Transport transport = Transport::Automatic,
+                           const char *display = nullptr);
     ~X11ScreenCopy() override;
     X11ScreenCopy(const X11ScreenCopy &) = delete;
     X11ScreenCopy &operator=(const X11ScreenCopy &) = delete;
