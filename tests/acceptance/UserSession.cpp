@@ -9,20 +9,6 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <cstdlib>
-
-namespace {
-
-// The largest difference of one colour between two 0xRRGGBB pixels.
-int deviation(std::uint32_t a, std::uint32_t b)
-{
-    int largest = 0;
-    for (int shift = 0; shift < 24; shift += 8)
-        largest = std::max(largest, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
-    return largest;
-}
-
-} // namespace
 
 PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance)
 {
@@ -34,7 +20,7 @@ PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &bu
                 continue;
             // XRoot's pattern as blue, green, red bytes: the same order as 0xRRGGBB.
             const std::uint32_t painted = XRoot::pattern(x, y) & 0xffffff;
-            const int d = deviation(frame.rgb(x, y), painted);
+            const int d = NdiReceiver::deviation(frame.rgb(x, y), painted);
             ++match.checked;
             match.worst = std::max(match.worst, d);
             if (d > tolerance && match.firstFault.isEmpty())

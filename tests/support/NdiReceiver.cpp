@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -20,6 +22,14 @@ std::uint32_t NdiReceiver::Frame::rgb(int x, int y) const
         return 0;
     const std::uint8_t *p = pixels.data() + (std::size_t(y) * width + x) * 4;
     return std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+}
+
+int NdiReceiver::deviation(std::uint32_t a, std::uint32_t b)
+{
+    int largest = 0;
+    for (int shift = 0; shift < 24; shift += 8)
+        largest = std::max(largest, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
+    return largest;
 }
 
 NdiReceiver::NdiReceiver(const NdiApi *api) : ndi(api) {}

@@ -28,6 +28,8 @@ public:
         // The pixel at (x, y) as 0xRRGGBB; 0 when outside or not kept.
         std::uint32_t rgb(int x, int y) const;
     };
+    // The largest difference of one colour between two 0xRRGGBB pixels.
+    static int deviation(std::uint32_t a, std::uint32_t b);
 
     explicit NdiReceiver(const NdiApi *api = NdiRuntime::api());
     ~NdiReceiver();

@@ -48,6 +48,16 @@ QString iconWindow()
     return QString();
 }
 
+// Qt's own notification bubble beside the tray icon, when one shows.
+QWidget *balloon()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top->isVisible() && qstrcmp(top->metaObject()->className(), "QBalloonTip") == 0)
+            return top;
+    }
+    return nullptr;
+}
+
 // Runs the event loop the way main() does until the program ends, after `action` ran inside
 // it. Returns the loop's exit code, or -1 when it was still running after five seconds.
 template <typename Action> int runUntilQuit(Action action)
@@ -213,21 +223,11 @@ private slots:
         FakeScreens screens({primary});
         Norvane w(nullptr, screens);
         w.show();
-        auto balloon = [] {
-            for (QWidget *top : QApplication::topLevelWidgets()) {
-                if (top->isVisible() && qstrcmp(top->metaObject()->className(), "QBalloonTip") == 0)
-                    return top;
-            }
-            return static_cast<QWidget *>(nullptr);
-        };
         entry(w, 1)->trigger();
         QTRY_VERIFY(balloon());
-        const QStringList texts = [&] {
-            QStringList t;
-            for (QLabel *l : balloon()->findChildren<QLabel *>())
-                t << l->text();
-            return t;
-        }();
+        QStringList texts;
+        for (QLabel *l : balloon()->findChildren<QLabel *>())
+            texts << l->text();
         QVERIFY2(texts.join(' ').contains(QStringLiteral("本机可能已有其他程序以此名称发送")),
                  qPrintable(texts.join(' ')));
         balloon()->close();
@@ -236,7 +236,6 @@ private slots:
         QTest::qWait(300);
         QVERIFY(!balloon());
         entry(w, 2)->trigger();
-        QVERIFY(!w.findChild<QLabel *>(QStringLiteral("noticeLabel")));
     }
 
     void exitEndsTheProgram_data()

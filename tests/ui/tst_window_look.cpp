@@ -4,15 +4,14 @@
 #include "FakeNdi.h"
 #include "NdiRuntime.h"
 #include "Norvane.h"
+#include "UserSession.h"
 #include "XRoot.h"
-#include "XTools.h"
 
 #include <QColor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
-#include <QProcess>
 #include <QScreen>
 #include <QtTest>
 
@@ -142,35 +141,15 @@ void TestWindowLook::screensOfNoHeightDoNotBringItDown()
 {
     QFETCH(QString, screen);
     XvfbServer server(screen);
-    QVERIFY2(!server.display().isEmpty(), "could not start a second Xvfb");
-    QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", server.display());
-    env.remove("QT_QPA_PLATFORM");
-    env.remove("QT_XCB_GL_INTEGRATION");
-    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
-    app.setProcessEnvironment(env);
-    app.setProcessChannelMode(QProcess::ForwardedChannels);
-    app.start(QStringLiteral(NORVANE_EXE), QStringList());
-    QVERIFY(app.waitForStarted(5000));
-
     const QByteArray ownDisplay = qgetenv("DISPLAY");
     qputenv("DISPLAY", server.display().toLatin1());
-    QString window;
-    for (int i = 0; i < 100 && window.isEmpty() && app.state() == QProcess::Running; ++i) {
-        window = runTool("xdotool", {"search", "--onlyvisible", "--pid",
-                                     QString::number(app.processId()), "--name", "^Norvane$"});
-        QTest::qWait(100);
-    }
+    UserSession user;
+    const bool shown = user.start(QStringLiteral(NORVANE_EXE), UserSession::programEnvironment());
     qputenv("DISPLAY", ownDisplay);
-    QVERIFY2(!window.isEmpty(), "no window appeared");
-    // Painted and still there.
-    QTest::qWait(500);
-    QCOMPARE(app.state(), QProcess::Running);
-    QCOMPARE(::kill(pid_t(app.processId()), SIGTERM), 0);
-    QVERIFY(app.waitForFinished(5000));
-    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(app.exitCode(), 0);
+    QVERIFY2(shown, "no window appeared");
+    QCOMPARE(::kill(pid_t(user.program().processId()), SIGTERM), 0);
+    QVERIFY(user.waitForExit(5000));
+    QCOMPARE(user.program().exitCode(), 0);
 }
 
 QTEST_MAIN(TestWindowLook)
