@@ -26,7 +26,8 @@ std::atomic<SendThread::ClockNs> clockNs{&steadyNs};
 // How long the loop waits for a frame before looking at its flags again. Short, so that a
 // stop is noticed quickly even if nothing wakes the wait.
 constexpr unsigned long framePollMs = 30;
-// The pause after a frame handed to NDI.
+// A pause after each frame handed to NDI, so that even a runtime that returns at once (one that
+// does not pace, or drops frames) leaves the capture thread and the rest of the machine room.
 constexpr unsigned long pauseAfterSendMs = 10;
 // After the interrupt signal the loop only waits for its stop; a stop wakes it at once.
 constexpr unsigned long idleWaitMs = 1000;

@@ -68,8 +68,8 @@ private:
     NDIlib_video_frame_v2_t videoFrame;
     NDIlib_send_instance_t sender = nullptr;
     std::atomic<bool> running{false};
-    // Guards the writes of running and loopActive. Standard primitives, as in the capture
-    // engine: ThreadSanitizer sees them (Qt's run on futexes inside the uninstrumented library).
+    // Guards the writes of running and loopActive. Standard primitives, as in the capture engine
+    // (XCaptureThread.h says why).
     std::mutex mutex;
     // Wakes the send thread's pauses at a stop, and stopSend() when the thread's run is over.
     std::condition_variable wake;

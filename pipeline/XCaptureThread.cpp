@@ -15,8 +15,8 @@ constexpr int allocationRetryMs = 50;
 
 XCaptureThread &XCaptureThread::instance()
 {
-    // A function-local static: constructed by the first call, safely against concurrent first
-    // calls, and destroyed at process exit.
+    // Made on first use, when sending first starts or stops, so a program that never sends never
+    // opens the platform's screen; the language makes the first use safe from two threads.
     static XCaptureThread engine;
     return engine;
 }
