@@ -11,6 +11,15 @@
 namespace {
 // How long the capture waits before it tries again after a frame buffer could not be had.
 constexpr int allocationRetryMs = 50;
+
+void reportUnsendable(int width, int height)
+{
+    Report::once("unsendable-size", "Frames of " + std::to_string(width) + "x" +
+                                        std::to_string(height) +
+                                        " pixels cannot be sent over NDI (a side under 2 "
+                                        "pixels, or more than 2 GiB a frame); receivers get no "
+                                        "picture.");
+}
 } // namespace
 
 XCaptureThread &XCaptureThread::instance()
@@ -62,6 +71,9 @@ void XCaptureThread::startCapture(int width, int height, int left, int top)
         // A negative or unusable size is treated as empty, as a zero one is: it must not
         // become a negative or overflowing allocation.
         const bool usable = frameByteCount(width, height) > 0;
+        rectangleUnsendable = unsendableSize(width, height);
+        if (rectangleUnsendable)
+            reportUnsendable(width, height);
         this->width = usable ? width : 0;
         this->height = usable ? height : 0;
         this->left = left;
@@ -218,16 +230,12 @@ void XCaptureThread::run()
                 captureWake.wait(lock, [&] { return stopFlag || copyMayHaveFrame; });
                 continue;
             }
-            if (unsendableSize(frameWidth, frameHeight) != unusableSize) {
-                // Said where it is found: at the first frame, and whenever a stream's size
-                // turns unusable.
-                unusableSize = !unusableSize;
-                if (unusableSize)
-                    Report::once("unsendable-size",
-                                 "Frames of " + std::to_string(frameWidth) + "x" +
-                                     std::to_string(frameHeight) +
-                                     " pixels cannot be sent over NDI (a side under 2 pixels, "
-                                     "or more than 2 GiB a frame); receivers get no picture.");
+            // Found at the first frame, and whenever a stream's pictures change size.
+            const bool unsendable = rectangleUnsendable || unsendableSize(frameWidth, frameHeight);
+            if (unsendable != unusableSize) {
+                unusableSize = unsendable;
+                if (unusableSize && !rectangleUnsendable)
+                    reportUnsendable(frameWidth, frameHeight);
                 failureNews = failureChangedLocked();
             }
             // The mutex is held for the whole copy, so a popFrame() or stopCapture() arriving

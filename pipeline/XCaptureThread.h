@@ -109,7 +109,8 @@ private:
     bool copyPrepared = false;
     // The screen copy said it may have a frame since the capture thread last asked.
     bool copyMayHaveFrame = false;
-    // The frames the copy gives have a size NDI cannot carry (see frameByteCount()).
+    // The capture rectangle, or the frames the copy gives, have a size NDI cannot carry.
+    bool rectangleUnsendable = false;
     bool unusableSize = false;
     CopyFailure heardFailure = CopyFailure::None;
     std::function<void()> failureListener;

@@ -83,6 +83,7 @@ private slots:
         row("stream ended", CopyFailure::StreamEnded, true, normal, "中断");
         row("pixel format", CopyFailure::UnsupportedFormat, false, normal, "像素格式");
         row("one pixel high", CopyFailure::None, false, QRect(0, 0, 64, 1), "尺寸");
+        row("over 2 GiB a frame", CopyFailure::None, false, QRect(0, 0, 32767, 16385), "尺寸");
         row("no failure", CopyFailure::None, false, normal, "");
     }
     void captureFailureIsToldInTheWindowOnce()
