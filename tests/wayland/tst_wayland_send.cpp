@@ -3,11 +3,15 @@
 // pointer, a receiver on the real runtime over loopback. A click on the send button publishes
 // the screen through the portal: 1920 x 1080 BGRX at 30000/1001, about 29.97 frames a second on
 // a still screen, in the painted colour; a second click stops it; SIGTERM ends the program with
-// status 0. Without a portal on the bus nothing is sent and the program says so once.
+// status 0. Without a portal on the bus nothing is sent and the program says so once. Also:
+// fast and slow send/stop cycling; saved permissions the portal cannot take; the portal's
+// backend and PipeWire dying while sending (black, never the old picture; sending again works
+// once they are back).
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
 
 #include <QDir>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,11 +20,15 @@
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <signal.h>
 
 namespace {
 
 const QSize output(1920, 1080);
 const std::uint32_t background = 0x3366cc; // what the session paints
+const std::uint32_t black = 0x000000;
+const std::uint32_t changed = 0xcc3333; // painted once the services have died
+const QString tokenKey = QStringLiteral("portal/restoreToken");
 // The send button's centre in the window (its frame sits at 10,5).
 const QPoint sendButtonCentre(10 + 332 + 44, 5 + 275 + 13);
 
@@ -50,11 +58,156 @@ bool click(const QPoint &at)
            0;
 }
 
+// The largest colour difference from colour over a grid of the frame outside skip (the
+// bottom rows hold the parked pointer); how many pixels were looked at, in checked.
+int deviationFrom(const NdiReceiver::Frame &frame, std::uint32_t colour, const QRect &skip,
+                  int *checked = nullptr)
+{
+    int n = 0, worst = 0;
+    for (int y = 0; y < frame.height - 64; y += 37) {
+        for (int x = 0; x < frame.width; x += 41) {
+            if (skip.contains(x, y))
+                continue;
+            ++n;
+            worst = std::max(worst, NdiReceiver::deviation(frame.rgb(x, y), colour));
+        }
+    }
+    if (checked)
+        *checked = n;
+    return worst;
+}
+
+// Waits for a frame of that colour outside skip, as near as NDI's lossy coding keeps it.
+bool receiveColour(NdiReceiver &receiver, std::uint32_t colour, const QRect &skip, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        if (receiver.receiveFrame(1000) && deviationFrom(receiver.lastFrame(), colour, skip) <= 16)
+            return true;
+    }
+    return false;
+}
+
+bool paintScreen(std::uint32_t colour)
+{
+    return QProcess::execute("swaymsg", {"-q", "output", "HEADLESS-1", "bg",
+                                         QString("#%1").arg(colour, 6, 16, QLatin1Char('0')),
+                                         "solid_color"}) == 0;
+}
+
+// Whether the window shows its notice line (orange text where the hidden audio row was), as
+// the user sees it: sway has no tray, so that is where the user is told.
+bool noticeShown(const QRect &window)
+{
+    const QRect line(window.topLeft() + QPoint(10 + 30, 5 + 128), QSize(390, 54));
+    QProcess grim;
+    grim.start(
+        "grim",
+        {"-g",
+         QString("%1,%2 %3x%4").arg(line.x()).arg(line.y()).arg(line.width()).arg(line.height()),
+         "-"});
+    const QImage shot = grim.waitForFinished(5000)
+                            ? QImage::fromData(grim.readAllStandardOutput(), "PNG")
+                            : QImage();
+    int orange = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x)
+            orange += NdiReceiver::deviation(shot.pixel(x, y) & 0xffffff, 0xf0b45a) <= 40;
+    }
+    return orange >= 20;
+}
+
+int chooserShown()
+{
+    QFile log(qEnvironmentVariable("NORVANE_CHOOSER_LOG"));
+    return log.open(QIODevice::ReadOnly) ? int(log.readAll().count('\n')) : 0;
+}
+
+// The desktop's services (pipewire, wireplumber, xdpw), as scripts/wayland-session started
+// them: killed as a crash would, started again as a service manager would.
+class Services
+{
+public:
+    ~Services()
+    {
+        for (auto &service : own)
+            service.second->kill(), service.second->waitForFinished(5000);
+    }
+    // True once it no longer runs (one that follows another out is gone already).
+    bool kill(const QString &name)
+    {
+        const qint64 pid =
+            own.count(name)
+                ? own[name]->processId()
+                : qEnvironmentVariableIntValue(qPrintable("NORVANE_" + name.toUpper() + "_PID"));
+        ::kill(pid_t(pid), SIGKILL);
+        return pid > 0 && QTest::qWaitFor(
+                              [&] {
+                                  QFile stat(QString("/proc/%1/stat").arg(pid));
+                                  return !stat.open(QIODevice::ReadOnly) ||
+                                         stat.readAll().contains(") Z "); // left unreaped
+                              },
+                              5000);
+    }
+    // True once it serves: PipeWire answers, the backend owns its bus name (asked without
+    // starting whatever backend the machine has installed under that name).
+    bool start(const QString &name)
+    {
+        auto &process = own[name] = std::make_unique<QProcess>();
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        const bool xdpw = name == "xdpw";
+        process->start(xdpw ? qEnvironmentVariable("NORVANE_XDPW") : name,
+                       xdpw ? QStringList{"-r", "-c", qEnvironmentVariable("NORVANE_XDPW_CONFIG")}
+                            : QStringList());
+        const QStringList ready =
+            QString(xdpw ? "dbus-send --session --print-reply --dest=org.freedesktop.DBus "
+                           "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner "
+                           "string:org.freedesktop.impl.portal.desktop.wlr"
+                         : "pw-cli info 0")
+                .split(' ');
+        return process->waitForStarted(5000) &&
+               QTest::qWaitFor(
+                   [&] {
+                       QProcess check;
+                       check.start(ready[0], ready.mid(1));
+                       return check.waitForFinished(5000) && check.exitCode() == 0 &&
+                              !check.readAllStandardOutput().contains("boolean false");
+                   },
+                   10000);
+    }
+
+private:
+    std::map<QString, std::unique_ptr<QProcess>> own;
+};
+return QTest::qWaitFor(
+    [&] {
+        QProcess check;
+        check.start(ready[0], ready.mid(1));
+        return check.waitForFinished(5000) && check.exitCode() == 0 &&
+               !check.readAllStandardOutput().contains("boolean false");
+    },
+    10000);
+}
+
+private:
+static const char *variable(const QString &name)
+{
+    return name == "pipewire"      ? "NORVANE_PIPEWIRE_PID"
+           : name == "wireplumber" ? "NORVANE_WIREPLUMBER_PID"
+                                   : "NORVANE_XDPW_PID";
+}
+std::map<QString, std::unique_ptr<QProcess>> own;
+}
+;
+
 // The program, started as from a desktop's menu, with a receiver for what it sends.
 struct Program
 {
     QProcess process;
     QRect window;
+    QByteArray errors;
 
     ~Program()
     {
@@ -87,9 +240,13 @@ struct Program
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
                process.exitCode() == 0;
     }
+    bool alive() const { return process.state() == QProcess::Running; }
     int linesSaying(const QByteArray &prefix)
     {
-        const QList<QByteArray> lines = process.readAllStandardError().split('\n');
+        if (alive())
+            QTest::qWait(200); // what the program wrote meanwhile, read in the event loop
+        errors += process.readAllStandardError();
+        const QList<QByteArray> lines = errors.split('\n');
         return int(std::count_if(lines.begin(), lines.end(),
                                  [&](const QByteArray &l) { return l.startsWith(prefix); }));
     }
@@ -120,6 +277,12 @@ private slots:
         QVERIFY2(waitForSenderNameFree("NDI", 120000), "another process keeps sending as NDI");
     }
 
+    void init()
+    {
+        QFile::remove(qEnvironmentVariable("NORVANE_CHOOSER_CANCEL"));
+        QVERIFY(paintScreen(background));
+    }
+
     void sendsTheScreenThroughThePortal()
     {
         Program program;
@@ -142,17 +305,9 @@ private slots:
         // The painted colour wherever neither the window nor the parked pointer lies, as near
         // as NDI's lossy coding keeps it (a channel swap or a black frame is far off).
         QVERIFY(receiver.receiveFrame(2000));
-        const NdiReceiver::Frame &frame = receiver.lastFrame();
-        const QRect busy = program.window.adjusted(-8, -8, 8, 8);
-        int checked = 0, worst = 0;
-        for (int y = 0; y < frame.height - 64; y += 37) {
-            for (int x = 0; x < frame.width; x += 41) {
-                if (busy.contains(x, y))
-                    continue;
-                ++checked;
-                worst = std::max(worst, NdiReceiver::deviation(frame.rgb(x, y), background));
-            }
-        }
+        int checked = 0;
+        const int worst = deviationFrom(receiver.lastFrame(), background,
+                                        program.window.adjusted(-8, -8, 8, 8), &checked);
         qInfo("%d pixels checked; largest colour difference from #3366cc: %d", checked, worst);
         QVERIFY(checked > 1000);
         QVERIFY(worst <= 16);
@@ -161,9 +316,135 @@ private slots:
         receiver.receiveFor(500); // frames already on their way
         QCOMPARE(receiver.receiveFor(1500), 0);
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
-        QCOMPARE(program.linesSaying("Screen capture"), 0);
-        // The desktop's permission is kept in the user's settings, so it asks only once.
-        QVERIFY(!QSettings("Norvane", "Norvane").value("portal/restoreToken").toString().isEmpty());
+        QCOMPARE(program.linesSaying("norvane: Screen capture"), 0);
+        // The desktop's permission is kept in the user's settings, so it asks only once, and
+        // only the user may read them: they let the program capture the screen unasked.
+        QCOMPARE(chooserShown(), 1);
+        const QSettings settings("Norvane", "Norvane");
+        QVERIFY(!settings.value(tokenKey).toString().isEmpty());
+        QCOMPARE(int(QFileInfo(settings.fileName()).permissions() & 0x0077), 0);
+    }
+
+    // A saved permission the portal cannot take costs one dialog, not capture for good; a
+    // cancelled dialog sends nothing and says so once.
+    void shareDialog_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("token not UUID-like") << QString("garbage") << false;
+        QTest::newRow("token of 64 MiB") << QString(64 << 20, QLatin1Char('a')) << false;
+        QTest::newRow("token refused by the portal") << QString("0123-4567") << false;
+        QTest::newRow("dialog cancelled") << QString() << true;
+    }
+    void shareDialog()
+    {
+        QFETCH(QString, token);
+        QFETCH(bool, cancel);
+        {
+            QSettings settings("Norvane", "Norvane");
+            settings.setValue(tokenKey, token);
+        }
+        QFile cancels(qEnvironmentVariable("NORVANE_CHOOSER_CANCEL"));
+        QVERIFY(!cancel || cancels.open(QIODevice::WriteOnly));
+        const int shownBefore = chooserShown();
+
+        Program program;
+        QVERIFY(program.start(QProcessEnvironment::systemEnvironment()));
+        QVERIFY(program.clickSend());
+        NdiReceiver receiver;
+        QVERIFY(connectReceiver(receiver));
+        if (cancel) {
+            QCOMPARE(receiver.receiveFor(3000), 0);
+            QVERIFY(noticeShown(program.window));
+        } else {
+            QVERIFY(
+                receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8), 10000));
+            QVERIFY(!noticeShown(program.window));
+        }
+        QCOMPARE(chooserShown() - shownBefore, 1);
+        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
+        QCOMPARE(program.linesSaying("norvane: Screen capture: the screen share was cancelled"),
+                 cancel ? 1 : 0);
+        // The desktop's new permission replaces the one it could not take.
+        const QString kept = QSettings("Norvane", "Norvane").value(tokenKey).toString();
+        QCOMPARE(kept.size(), cancel ? 0 : 36);
+    }
+
+    // Send and stop again and again, as fast as a person clicks and slower: every stop ends a
+    // portal session and a PipeWire stream, and the program lives through all of them.
+    void survivesSendStopCycles_data()
+    {
+        QTest::addColumn<int>("gapMs");
+        QTest::newRow("300 cycles, clicks 0.1 s apart") << 100;
+        QTest::newRow("300 cycles, clicks 1 s apart") << 1000;
+    }
+    void survivesSendStopCycles()
+    {
+        QFETCH(int, gapMs);
+        Program program;
+        QVERIFY(program.start(QProcessEnvironment::systemEnvironment()));
+        for (int cycle = 1; cycle <= 300; ++cycle) {
+            for (int click = 0; click < 2; ++click) {
+                QVERIFY(program.clickSend());
+                QTest::qWait(gapMs);
+            }
+            QVERIFY2(program.alive(), qPrintable(QString("ended in cycle %1").arg(cycle)));
+        }
+        QVERIFY(program.clickSend());
+        NdiReceiver receiver;
+        QVERIFY(connectReceiver(receiver));
+        QVERIFY(receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8), 10000));
+        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
+        // Its own stops are no failure to tell anyone about.
+        QCOMPARE(program.linesSaying("norvane: Screen capture"), 0);
+    }
+
+    // The services die while sending: receivers get black at once, never the old picture nor a
+    // frozen one, and the program says so once. Once the services are back, sending again
+    // starts a new portal session and stream: no restart of the program.
+    void recoversFromDeadServices_data()
+    {
+        QTest::addColumn<QStringList>("services");
+        QTest::newRow("portal backend killed") << QStringList{"xdpw"};
+        // The backend keeps its connection to the PipeWire that died, so it is restarted too.
+        QTest::newRow("PipeWire restarted") << QStringList{"pipewire", "wireplumber", "xdpw"};
+    }
+    void recoversFromDeadServices()
+    {
+        QFETCH(QStringList, services);
+        Program program;
+        QVERIFY(program.start(QProcessEnvironment::systemEnvironment()));
+        QVERIFY(program.clickSend());
+        NdiReceiver receiver;
+        QVERIFY(connectReceiver(receiver));
+        const QRect busy = program.window.adjusted(-8, -8, 8, 8);
+        QVERIFY(receiveColour(receiver, background, busy, 10000));
+
+        for (const QString &service : services)
+            QVERIFY2(desktop.kill(service), qPrintable(service));
+        QVERIFY(paintScreen(changed));
+        // Past the frames already on their way, only black.
+        QVERIFY(receiveColour(receiver, black, QRect(), 5000));
+        int frames = 0;
+        QElapsedTimer watch;
+        watch.start();
+        while (watch.elapsed() < 3000) {
+            if (!receiver.receiveFrame(1000))
+                continue;
+            ++frames;
+            QVERIFY2(deviationFrom(receiver.lastFrame(), black, QRect()) <= 16,
+                     "a picture came after the services died");
+        }
+        QVERIFY2(frames >= 45, qPrintable(QString::number(frames)));
+        QCOMPARE(program.linesSaying("norvane: Screen capture"), 1);
+        QVERIFY(noticeShown(program.window));
+
+        for (const QString &service : services)
+            QVERIFY2(desktop.start(service), qPrintable(service));
+        QVERIFY(program.clickSend()); // stop
+        QVERIFY(program.clickSend()); // send again
+        QVERIFY(receiveColour(receiver, changed, busy, 15000));
+        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
     }
 
     void withoutPortalSendsNothingAndSaysSoOnce()
@@ -185,7 +466,8 @@ private slots:
         QCOMPARE(receiver.receiveFor(3000), 0);
         // Still answering: the event loop takes the signal and the program ends normally.
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
-        QCOMPARE(program.linesSaying("Screen capture: the desktop portal is not available"), 1);
+        QCOMPARE(
+            program.linesSaying("norvane: Screen capture: the desktop portal is not available"), 1);
         bus.terminate();
         bus.waitForFinished(5000);
     }
@@ -198,6 +480,7 @@ private slots:
 
 private:
     QProcess pointer;
+    Services desktop;
 };
 
 QTEST_GUILESS_MAIN(TestWaylandSend)
