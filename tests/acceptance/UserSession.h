@@ -17,11 +17,7 @@ const QSize size(474, 329);
 const QPoint sendButtonCentre(10 + 332 + 44, 5 + 275 + 13);
 const QRect sendButtonArea(10 + 332, 5 + 275, 88, 26);
 const QRect rateLabelArea(10 + 232, 5 + 190, 21, 21);
-// The same place in the window scaled with the desktop.
-inline QPoint scaled(const QPoint &p, qreal scale)
-{
-    return p * scale;
-}
+// An area of the window scaled with the desktop.
 inline QRect scaled(const QRect &r, qreal scale)
 {
     return QRect(r.topLeft() * scale, r.size() * scale);

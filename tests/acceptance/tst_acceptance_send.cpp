@@ -67,7 +67,7 @@ private slots:
         const QRect label = scaled(rateLabelArea, scale).translated(window.topLeft());
         const QImage idleButton = UserSession::look(button);
         const QImage idleLabel = UserSession::look(label);
-        const QPoint sendButton = user.inWindow(scaled(sendButtonCentre, scale));
+        const QPoint sendButton = user.inWindow(sendButtonCentre * scale);
 
         QVERIFY(user.clickAt(sendButton));
 

@@ -63,7 +63,7 @@ private slots:
         const int port = WinePrefix::newListeningPort(portsBefore, 20000);
         QVERIFY2(port, "the program listens on no port: no sender");
 
-        const QPoint sendButton = user.inWindow(scaled(sendButtonCentre, scale));
+        const QPoint sendButton = user.inWindow(sendButtonCentre * scale);
         QVERIFY(user.clickAt(sendButton));
         NdiReceiver receiver;
         QVERIFY(receiver.usable());
