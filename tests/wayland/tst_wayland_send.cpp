@@ -181,26 +181,6 @@ public:
 private:
     std::map<QString, std::unique_ptr<QProcess>> own;
 };
-return QTest::qWaitFor(
-    [&] {
-        QProcess check;
-        check.start(ready[0], ready.mid(1));
-        return check.waitForFinished(5000) && check.exitCode() == 0 &&
-               !check.readAllStandardOutput().contains("boolean false");
-    },
-    10000);
-}
-
-private:
-static const char *variable(const QString &name)
-{
-    return name == "pipewire"      ? "NORVANE_PIPEWIRE_PID"
-           : name == "wireplumber" ? "NORVANE_WIREPLUMBER_PID"
-                                   : "NORVANE_XDPW_PID";
-}
-std::map<QString, std::unique_ptr<QProcess>> own;
-}
-;
 
 // The program, started as from a desktop's menu, with a receiver for what it sends.
 struct Program

@@ -1,5 +1,7 @@
 #include "PortalScreenCopy.h"
 
+#include "PortalSession.h"
+
 #include <cstring>
 
 PortalScreenCopy::PortalScreenCopy() = default;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "BgrxConversion.h"
-#include "PortalSession.h"
 #include "ScreenCopy.h"
 
 #include <cstdint>
@@ -9,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+class PortalThread;
 
 // Screen copy in a Wayland session: the desktop portal's ScreenCast, pictures delivered by
 // PipeWire. begin() starts the conversation on a thread of its own (the desktop may show its
