@@ -1,6 +1,7 @@
 #include "Norvane.h"
 
 #include "SendThread.h"
+#include "SourceDiscovery.h"
 
 #include <QAction>
 #include <QDesktopWidget>
@@ -15,6 +16,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 
 bool isSending = false;
 
@@ -142,6 +144,7 @@ void Norvane::OnSendBtn()
         ui.sendButton->setImage(QString::fromLatin1(stopImagePath), stripFrames);
         ui.sendButton->setText(tr("停止发送"));
         tellWhyNothingIsSent();
+        tellWhyNobodyFindsIt();
     } else {
         sendThread->stopSend();
         if (notice)
@@ -179,8 +182,29 @@ void Norvane::tellWhyNothingIsSent()
         break;
     }
     toldWhyNothingIsSent = true;
+    showNotice(tr("无法发送"), why);
+}
+
+void Norvane::tellWhyNobodyFindsIt()
+{
+    if (toldWhyNobodyFindsIt || sendThread->senderStatus() != SendThread::SenderStatus::Created ||
+        sendersAreAnnounced())
+        return;
+    toldWhyNobodyFindsIt = true;
+    std::fprintf(stderr,
+                 "avahi-daemon is not running (nothing owns org.freedesktop.Avahi on the system "
+                 "bus): receivers on the network will not find this sender by themselves. "
+                 "Sending goes on. Start avahi-daemon, or let the receivers add this machine's "
+                 "address (extra IPs in their NDI settings).\n");
+    showNotice(tr("接收端找不到本机"),
+               tr("avahi-daemon 未运行，网络上的接收端无法自动找到“NDI”，画面仍在发送。"
+                  "请启动 avahi-daemon，或在接收端添加本机的 IP 地址。"));
+}
+
+void Norvane::showNotice(const QString &title, const QString &text)
+{
     if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages()) {
-        trayIcon->showMessage(tr("无法发送"), why, QSystemTrayIcon::Warning, noticeMs);
+        trayIcon->showMessage(title, text, QSystemTrayIcon::Warning, noticeMs);
         return;
     }
     // Without a tray, the empty row the hidden audio choice leaves in the frame takes it.
@@ -192,7 +216,7 @@ void Norvane::tellWhyNothingIsSent()
         notice->setAlignment(Qt::AlignCenter);
         notice->setStyleSheet(QStringLiteral("font: 10pt; color: rgb(240, 180, 90);"));
     }
-    notice->setText(why);
+    notice->setText(text);
     notice->show();
 }
 

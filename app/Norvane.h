@@ -56,6 +56,11 @@ private:
     // Sending was started without a sender: tells the user why, once, in the tray's
     // notification or, without a tray, in the window.
     void tellWhyNothingIsSent();
+    // Sending was started but nothing announces the sender on the network: says so once, on
+    // standard error and to the user. Sending goes on.
+    void tellWhyNobodyFindsIt();
+    // The tray's notification, or without a tray the line in the window.
+    void showNotice(const QString &title, const QString &text);
 
     Ui_NorvaneClass ui;
     SendThread *sendThread;
@@ -69,4 +74,5 @@ private:
     // The in-window notice of tellWhyNothingIsSent(), made only when needed.
     QLabel *notice = nullptr;
     bool toldWhyNothingIsSent = false;
+    bool toldWhyNobodyFindsIt = false;
 };

@@ -49,7 +49,7 @@ private slots:
         QVERIFY(receiver.usable());
         // Kept mapped to the end, so the runtime's allocations at exit can be named.
         QVERIFY(dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
-        QVERIFY(receiver.connect("(NDI)", 20000));
+        QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 20000));
         QVERIFY(receiver.receiveFrame(10000));
 
         // Ten seconds of watching, after a second for the stream to settle.

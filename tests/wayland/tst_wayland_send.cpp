@@ -100,7 +100,7 @@ bool connectReceiver(NdiReceiver &receiver)
     // Kept mapped to the end, so the runtime's allocations at exit can be named.
     return receiver.usable() &&
            dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) &&
-           receiver.connect("(NDI)", 20000);
+           receiver.connect(NdiReceiver::localSourceName(), 20000);
 }
 
 } // namespace
