@@ -10,13 +10,13 @@
 
 #include <algorithm>
 
-PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance)
+PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRegion &busy, int tolerance)
 {
     PatternMatch match;
     for (int y = 60; y < frame.height; y += 37) {
         for (int x = 0; x < frame.width; x += 41) {
             if ((x & 0xff) < 16 || (x & 0xff) > 240 || (y & 0xff) < 16 || (y & 0xff) > 240 ||
-                busy.contains(x, y))
+                busy.contains(QPoint(x, y)))
                 continue;
             // XRoot's pattern as blue, green, red bytes: the same order as 0xRRGGBB.
             const std::uint32_t painted = XRoot::pattern(x, y) & 0xffffff;
@@ -135,6 +135,17 @@ QStringList UserSession::windowsOfProgram() const
             shown << w;
     }
     return shown;
+}
+
+QRect UserSession::notification() const
+{
+    // Larger than the icon, which trayer gives a small square.
+    for (const QString &w : windowsOfProgram()) {
+        const QRect r = placement(w).rect;
+        if (r.width() > 64 && r.height() > 64)
+            return r;
+    }
+    return QRect();
 }
 
 bool UserSession::quitFromTray()
