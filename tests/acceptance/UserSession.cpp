@@ -10,13 +10,13 @@
 
 #include <algorithm>
 
-PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRegion &busy, int tolerance)
+PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance)
 {
     PatternMatch match;
     for (int y = 60; y < frame.height; y += 37) {
         for (int x = 0; x < frame.width; x += 41) {
             if ((x & 0xff) < 16 || (x & 0xff) > 240 || (y & 0xff) < 16 || (y & 0xff) > 240 ||
-                busy.contains(QPoint(x, y)))
+                busy.contains(x, y))
                 continue;
             // XRoot's pattern as blue, green, red bytes: the same order as 0xRRGGBB.
             const std::uint32_t painted = XRoot::pattern(x, y) & 0xffffff;
@@ -137,13 +137,24 @@ QStringList UserSession::windowsOfProgram() const
     return shown;
 }
 
-QRect UserSession::notification() const
+QRect UserSession::waitForNotification(int ms) const
 {
-    // Larger than the icon, which trayer gives a small square.
-    for (const QString &w : windowsOfProgram()) {
-        const QRect r = placement(w).rect;
-        if (r.width() > 64 && r.height() > 64)
-            return r;
+    // Larger than the icon, which trayer gives a small square. It is mapped before it is
+    // moved beside the icon: where it is twice in a row is where it stays.
+    QRect before;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms) {
+        QRect now;
+        for (const QString &w : windowsOfProgram()) {
+            const QRect r = placement(w).rect;
+            if (r.width() > 64 && r.height() > 64)
+                now = r;
+        }
+        if (!now.isEmpty() && now == before)
+            return now;
+        before = now;
+        QTest::qWait(150);
     }
     return QRect();
 }

@@ -4,7 +4,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
-#include <QRegion>
 #include <QString>
 #include <QStringList>
 
@@ -21,15 +20,14 @@ const QRect rateLabelArea(10 + 232, 5 + 190, 21, 21);
 } // namespace MainWindowPlaces
 
 // How a received picture of the whole screen compares with XRoot's painted pattern, away from
-// where windows lie and from the steps where a pattern byte wraps around.
+// a rectangle where windows lie and from the steps where a pattern byte wraps around.
 struct PatternMatch
 {
     int checked = 0;
     int worst = 0;      // the largest difference of one colour
     QString firstFault; // the first point beyond the tolerance, if any
 };
-PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRegion &busy,
-                                int tolerance);
+PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance);
 
 // What a person at the desktop does, done from outside the program: start the built
 // executable, find its windows on the X server, click and type with xdotool, look at the
@@ -68,9 +66,9 @@ public:
     // A screenshot of the whole screen, by ImageMagick's import.
     static bool screenshot(const QString &path);
 
-    // The notification bubble Qt shows beside the tray icon (where no notification service
-    // runs), or an empty rectangle while none shows.
-    QRect notification() const;
+    // Waits up to ms for the notification bubble Qt shows beside the tray icon (where no
+    // notification service runs) to stay in place; its rectangle, or an empty one.
+    QRect waitForNotification(int ms) const;
 
     // Right-clicks the tray icon, waits for the menu and chooses its last entry ("退出") with
     // the keyboard.
