@@ -6,6 +6,8 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+#include <QSet>
+#include <QString>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -53,14 +55,17 @@ private:
     void InitScreenList();
     void InitScreenList(const ScreenProvider &screens);
     void InitTrayMenu();
-    // Sending was started without a sender: tells the user why, once, in the tray's
-    // notification or, without a tray, in the window.
+    // Sending was started without a sender: tells the user why.
     void tellWhyNothingIsSent();
-    // Sending was started but nothing announces the sender on the network: says so once, on
-    // standard error and to the user. Sending goes on.
+    // The running capture gives receivers no picture of the screen: tells the user why.
+    void tellCaptureFailure();
+    // Sending was started but nothing announces the sender on the network: says so, on
+    // standard error too. Sending goes on.
     void tellWhyNobodyFindsIt();
-    // The tray's notification, or without a tray the line in the window.
-    void showNotice(const QString &title, const QString &text);
+    // Tells the user why, once for each kind of trouble (named by key), in the tray's
+    // notification or, without a tray, in a line in the window. The notification's title is
+    // "无法发送" unless given.
+    void tellUser(const QString &key, const QString &why, const QString &title = QString());
 
     Ui_NorvaneClass ui;
     SendThread *sendThread;
@@ -71,8 +76,7 @@ private:
     QMenu *trayMenu;
     QList<QRect> screenGeometries;
     QRect captureRect;
-    // The in-window notice of tellWhyNothingIsSent(), made only when needed.
+    // The in-window line of tellUser(), made only when needed.
     QLabel *notice = nullptr;
-    bool toldWhyNothingIsSent = false;
-    bool toldWhyNobodyFindsIt = false;
+    QSet<QString> told;
 };

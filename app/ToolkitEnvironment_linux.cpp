@@ -1,7 +1,6 @@
 #include "ToolkitEnvironment.h"
 
-#include "WaylandSession.h"
-#include "XcbConnection.h"
+#include "DesktopSession.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -35,11 +34,10 @@ void prepareToolkitEnvironment()
 
     if (qEnvironmentVariableIsSet("QT_FONT_DPI") || !qEnvironmentVariableIsSet("DISPLAY"))
         return;
-    const XcbConnection x;
-    if (!x)
+    XScreenSize screen;
+    if (!xScreenSize(screen))
         return;
-    const xcb_screen_t *screen = x.screen();
-    if (!plausibleDpi(screen->width_in_pixels, screen->width_in_millimeters) ||
-        !plausibleDpi(screen->height_in_pixels, screen->height_in_millimeters))
+    if (!plausibleDpi(screen.widthPixels, screen.widthMillimetres) ||
+        !plausibleDpi(screen.heightPixels, screen.heightMillimetres))
         qputenv("QT_FONT_DPI", "96");
 }
