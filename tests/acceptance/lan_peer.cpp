@@ -1,9 +1,9 @@
 // The other machine on the discovery test's LAN (scripts/two-hosts): a receiver, or a sender.
 //   lan_peer find NAME MS WxH [EXTRA_IPS]
 //       Looks for the source NAME, by mDNS alone unless extra IPs are given. Prints "looking"
-//       as it starts, then "found <steady clock ns>" or "not found" within MS. Once found it
-//       watches the stream for three seconds, prints "frames N wrong W" (W: frames that were
-//       not WxH BGRX at 30000/1001), then "picture W H" and the last frame's BGRX rows.
+//       as it starts, then "not found" when MS pass. Once found it watches the stream for three
+//       seconds and prints "found <steady clock ns> <frames> <wrong> <width> <height>" (wrong:
+//       frames that were not WxH BGRX at 30000/1001) and the last frame's BGRX rows.
 //   lan_peer send SECONDS
 //       Sends as "NDI" for SECONDS; prints "sending" once the sender exists.
 // Exit status 0 when found (or sent), 1 when not found, 2 without a usable runtime.
@@ -32,15 +32,12 @@ int find(const std::string &name, int ms, const std::string &size, const char *e
         std::printf("not found\n");
         return 1;
     }
-    std::printf("found %lld\n", static_cast<long long>(NdiReceiver::steadyNs()));
-    std::fflush(stdout);
+    const long long foundNs = NdiReceiver::steadyNs();
     const NdiReceiver::Watch seen = receiver.watch(width, height, 3000, 500);
-    std::printf("frames %d wrong %d\n", seen.frames, seen.wrong);
-    if (receiver.receiveFrame(2000)) {
-        const NdiReceiver::Frame &f = receiver.lastFrame();
-        std::printf("picture %d %d\n", f.width, f.height);
-        std::fwrite(f.pixels.data(), 1, f.pixels.size(), stdout);
-    }
+    receiver.receiveFrame(2000);
+    const NdiReceiver::Frame &f = receiver.lastFrame();
+    std::printf("found %lld %d %d %d %d\n", foundNs, seen.frames, seen.wrong, f.width, f.height);
+    std::fwrite(f.pixels.data(), 1, f.pixels.size(), stdout);
     return 0;
 }
 

@@ -39,7 +39,6 @@ bool avahiOnA(bool on)
 struct Finder
 {
     QProcess process;
-    QByteArray out;
     bool found = false;
     qint64 foundNs = 0;
     int frames = 0;
@@ -48,13 +47,9 @@ struct Finder
 
     bool start(const std::string &name, int ms, QSize size, const QString &extraIps = QString())
     {
-        QStringList args{"--on",
-                         "b",
-                         NORVANE_LAN_PEER,
-                         "find",
-                         QString::fromStdString(name),
-                         QString::number(ms),
-                         QStringLiteral("%1x%2").arg(size.width()).arg(size.height())};
+        const QString wxh = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+        QStringList args{"--on", "b", NORVANE_LAN_PEER, "find", QString::fromStdString(name)};
+        args << QString::number(ms) << wxh;
         if (!extraIps.isEmpty())
             args << extraIps;
         process.setProcessEnvironment(quietEnvironment());
@@ -66,26 +61,16 @@ struct Finder
     {
         if (!process.waitForFinished(ms))
             return false;
-        out = process.readAllStandardOutput();
-        for (;;) {
-            const int end = out.indexOf('\n');
-            if (end < 0)
-                break;
-            const QList<QByteArray> words = out.left(end).split(' ');
-            out.remove(0, end + 1);
-            if (words.value(0) == "found") {
-                found = true;
-                foundNs = words.value(1).toLongLong();
-            } else if (words.value(0) == "frames") {
-                frames = words.value(1).toInt();
-                wrong = words.value(3).toInt();
-            } else if (words.value(0) == "picture") {
-                picture.width = words.value(1).toInt();
-                picture.height = words.value(2).toInt();
-                picture.pixels.assign(out.begin(), out.end());
-                break;
-            }
-        }
+        const QByteArray out = process.readAllStandardOutput();
+        const int end = out.indexOf('\n');
+        const QList<QByteArray> words = out.left(end).split(' ');
+        found = words.value(0) == "found";
+        foundNs = words.value(1).toLongLong();
+        frames = words.value(2).toInt();
+        wrong = words.value(3).toInt();
+        picture.width = words.value(4).toInt();
+        picture.height = words.value(5).toInt();
+        picture.pixels.assign(out.begin() + end + 1, out.end());
         return true;
     }
 };
