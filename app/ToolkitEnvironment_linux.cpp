@@ -24,7 +24,7 @@ void setUnlessSet(const char *name, const char *value)
 
 } // namespace
 
-void prepareToolkitEnvironment()
+void preparePlatformEnvironment()
 {
     setUnlessSet("QT_XCB_GL_INTEGRATION", "none");
     // In a Wayland session the window is a Wayland client (XWayland only as a fallback), so it
@@ -37,7 +37,10 @@ void prepareToolkitEnvironment()
     XScreenSize screen;
     if (!xScreenSize(screen))
         return;
-    if (!plausibleDpi(screen.widthPixels, screen.widthMillimetres) ||
+    // Without a resolution from the desktop, Qt 5 takes the screen's physical one, and would
+    // scale the window by it: by 100/96 on a screen of 100 dots per inch. Desktops mean 96
+    // then, as other toolkits (and later Qt) take it.
+    if (!xDesktopSetsDpi() || !plausibleDpi(screen.widthPixels, screen.widthMillimetres) ||
         !plausibleDpi(screen.heightPixels, screen.heightMillimetres))
         qputenv("QT_FONT_DPI", "96");
 }

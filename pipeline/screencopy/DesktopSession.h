@@ -19,3 +19,7 @@ struct XScreenSize
 };
 // False when there is no X server to ask.
 bool xScreenSize(XScreenSize &size);
+// Whether the X server's desktop gives clients a font resolution: an XSETTINGS manager (GNOME,
+// KDE, Xfce), whose Xft/DPI Qt reads, or an Xft.dpi line among the root window's resources
+// (xrdb). False when there is no X server to ask.
+bool xDesktopSetsDpi();
