@@ -155,7 +155,7 @@ Run startOnce(const Variant &variant, int toggles)
         clickSend();
         NdiReceiver receiver;
         receiver.setKeepPixels(false);
-        if (receiver.connect("(NDI)", 20000)) {
+        if (receiver.connect(NdiReceiver::localSourceName(), 20000)) {
             const double cpuBefore = cpuMsOf(app.processId());
             QElapsedTimer sending;
             sending.start();
