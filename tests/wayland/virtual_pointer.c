@@ -55,8 +55,7 @@ static void move(struct wl_display *display, struct zwlr_virtual_pointer_v1 *poi
     wl_display_roundtrip(display);
 }
 
-static void button(struct wl_display *display, struct zwlr_virtual_pointer_v1 *pointer,
-                   int pressed)
+static void button(struct wl_display *display, struct zwlr_virtual_pointer_v1 *pointer, int pressed)
 {
     if (pointer) {
         zwlr_virtual_pointer_v1_button(pointer, 0, BTN_LEFT,
@@ -99,7 +98,11 @@ int main(int argc, char **argv)
             ;
     } else {
         const uint32_t width = (uint32_t)atoi(argv[3]), height = (uint32_t)atoi(argv[4]);
-        move(display, pointer, (uint32_t)atoi(argv[1]), (uint32_t)atoi(argv[2]), width, height);
+        const uint32_t x = (uint32_t)atoi(argv[1]), y = (uint32_t)atoi(argv[2]);
+        /* A step before the last: a pointer that is already there would not move, and a
+         * surface that appeared under it since would not learn of it. */
+        move(display, pointer, x > 0 ? x - 1 : x + 1, y, width, height);
+        move(display, pointer, x, y, width, height);
         button(display, pointer, 1);
         button(display, pointer, 0);
         move(display, pointer, width - 1, height - 1, width, height);
