@@ -11,8 +11,9 @@
 #include <memory>
 
 // The ScreenCast conversation with xdg-desktop-portal, on a private session-bus connection:
-// CreateSession, SelectSources (one monitor, cursor hidden, permission kept until revoked, with
-// the restore token from the user's settings), Start, OpenPipeWireRemote; then the stream.
+// CreateSession, SelectSources (one monitor, the pointer left out of the picture as the desktop
+// offers, permission kept until revoked, with the restore token from the user's settings),
+// Start, OpenPipeWireRemote; then the stream.
 // Every step answers through a Response signal, so the object lives in a thread with an event
 // loop. A refusal, a cancelled dialog or a missing portal is said once on stderr and nothing
 // more happens. Destroying it ends the stream and the connection, which ends the portal's
@@ -25,6 +26,11 @@ public:
     ~PortalSession() override;
 
     void start();
+
+    // The cursor mode to ask for among the ScreenCast's AvailableCursorModes: the frames hold
+    // no pointer, as the X11 and GDI copies hold none, so Hidden, else Metadata (the pointer
+    // beside the picture), else Embedded; 0 when none is offered: then none is asked for.
+    static uint cursorModeFor(uint available);
 
     // Where the restore token is kept between runs of the program.
     static const char *const settingsOrganization;
@@ -41,6 +47,8 @@ private:
     // Response comes to onResponse().
     void request(Step next, const QString &method, QVariantList arguments, QVariantMap options);
     void openStream(uint node);
+    // The ScreenCast's AvailableCursorModes, or 0 when the portal does not say.
+    uint availableCursorModes();
     void fail(const QString &why);
 
     PipeWireStream::Sink sink;
