@@ -1,25 +1,41 @@
-# Shared by the scripts: configure and build one flavour of the project.
-#   build_flavour <name> <build type> [sanitizers] [targets...]  -> build/<name>
-# With no targets, everything is built.
-build_flavour() {
-    local name=$1 type=$2 sanitize=${3:-}
-    shift $(($# < 3 ? $# : 3))
-    local targets=()
-    [ $# -eq 0 ] || targets=(--target "$@")
-    local dir="$root/build/$name"
+# Shared by the scripts. Configures a build folder once and builds it (everything, or the
+# targets given); the logs go beside the folder, and only warnings and errors are shown.
+#   build_tree <dir> [--toolchain <file>] [--target <name>]... [<cmake configure argument>]...
+build_tree() {
+    local dir=$1
+    shift
+    local configure=() targets=()
+    while [ $# -gt 0 ]; do
+        case $1 in
+        --toolchain) configure+=("-DCMAKE_TOOLCHAIN_FILE=$2"); shift 2 ;;
+        --target) targets+=(--target "$2"); shift 2 ;;
+        *) configure+=("$1"); shift ;;
+        esac
+    done
+    mkdir -p "$dir"
     if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DNORVANE_SANITIZE="$sanitize" \
-            >"$root/build/$name.configure.log" || {
-            cat "$root/build/$name.configure.log"
+        cmake -S "$root" -B "$dir" "${configure[@]}" >"$dir.configure.log" 2>&1 || {
+            cat "$dir.configure.log" >&2
             return 1
         }
     fi
     local rc=0
-    cmake --build "$dir" -j "$(nproc)" "${targets[@]}" -- --quiet \
-        >"$root/build/$name.build.log" 2>&1 || rc=$?
+    cmake --build "$dir" -j "${NORVANE_JOBS:-$(nproc)}" "${targets[@]}" -- --quiet \
+        >"$dir.build.log" 2>&1 || rc=$?
     # Progress and re-configure chatter hidden; warnings and errors shown.
-    grep -vE '^(\[|-- )' "$root/build/$name.build.log" || true
+    grep -vE '^(\[|-- )' "$dir.build.log" >&2 || true
     return $rc
+}
+
+# One flavour of the program for this machine: build/<name>.
+#   build_flavour <name> <build type> [sanitizers] [targets...]
+build_flavour() {
+    local name=$1 type=$2 sanitize=${3:-}
+    shift $(($# < 3 ? $# : 3))
+    local targets=() t
+    for t in "$@"; do targets+=(--target "$t"); done
+    build_tree "$root/build/$name" -DCMAKE_BUILD_TYPE="$type" -DNORVANE_SANITIZE="$sanitize" \
+        "${targets[@]}"
 }
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

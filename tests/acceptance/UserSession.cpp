@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstdlib>
 
 PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance)
 {
@@ -32,6 +33,23 @@ PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &bu
         }
     }
     return match;
+}
+
+double shareUnlike(const QImage &look, const QImage &reference)
+{
+    const QImage back =
+        look.scaled(reference.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage ref = reference.convertToFormat(QImage::Format_RGB32);
+    int unlike = 0;
+    for (int y = 0; y < ref.height(); ++y) {
+        for (int x = 0; x < ref.width(); ++x) {
+            const QRgb a = back.pixel(x, y), b = ref.pixel(x, y);
+            unlike += std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                std::abs(qBlue(a) - qBlue(b))}) > 64;
+        }
+    }
+    return double(unlike) / (ref.width() * ref.height());
 }
 
 UserSession::~UserSession()
