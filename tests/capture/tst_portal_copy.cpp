@@ -2,11 +2,11 @@
 // a stream's picture in each layout PipeWire may give becomes BGRX, and the engines with a copy
 // fed by a stream (asleep before its first picture, then frames of the stream's size).
 #include "BgrxConversion.h"
+#include "CursorMode.h"
 #include "DesktopSession.h"
 #include "FakeNdi.h"
 #include "NdiRuntime.h"
 #include "PortalScreenCopy.h"
-#include "PortalSession.h"
 #include "SendThread.h"
 #include "X11ScreenCopy.h"
 #include "XCaptureThread.h"
@@ -133,7 +133,7 @@ private slots:
     {
         QFETCH(uint, available);
         QFETCH(uint, asked);
-        QCOMPARE(PortalSession::cursorModeFor(available), asked);
+        QCOMPARE(cursorModeFor(available), asked);
     }
 
     // Before the first picture the capture sleeps (asked once or twice, not again and again)

@@ -1,5 +1,7 @@
 #include "PortalSession.h"
 
+#include "CursorMode.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -20,12 +22,8 @@ const char *const portalPath = "/org/freedesktop/portal/desktop";
 const char *const screenCast = "org.freedesktop.portal.ScreenCast";
 const char *const requestInterface = "org.freedesktop.portal.Request";
 
-// ScreenCast's values: source type MONITOR, the cursor modes (bits), persist mode 2 (until
-// the user revokes it).
+// ScreenCast's values: source type MONITOR, persist mode 2 (until the user revokes it).
 constexpr uint monitorSource = 1;
-constexpr uint hiddenCursor = 1;
-constexpr uint embeddedCursor = 2;
-constexpr uint metadataCursor = 4;
 constexpr uint persistUntilRevoked = 2;
 // Request responses: 0 success, 1 cancelled by the user, anything else refused.
 constexpr uint cancelledByUser = 1;
@@ -128,7 +126,6 @@ void PortalSession::onResponse(uint response, const QVariantMap &results)
         QVariantMap options;
         options.insert(QStringLiteral("types"), monitorSource);
         options.insert(QStringLiteral("multiple"), false);
-        // A mode the desktop does not offer fails the request.
         if (const uint cursor = cursorModeFor(availableCursorModes()))
             options.insert(QStringLiteral("cursor_mode"), cursor);
         options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
@@ -180,15 +177,6 @@ void PortalSession::onResponse(uint response, const QVariantMap &results)
         break;
     }
     }
-}
-
-uint PortalSession::cursorModeFor(uint available)
-{
-    for (const uint mode : {hiddenCursor, metadataCursor, embeddedCursor}) {
-        if (available & mode)
-            return mode;
-    }
-    return 0;
 }
 
 uint PortalSession::availableCursorModes()

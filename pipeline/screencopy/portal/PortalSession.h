@@ -27,11 +27,6 @@ public:
 
     void start();
 
-    // The cursor mode to ask for among the ScreenCast's AvailableCursorModes: the frames hold
-    // no pointer, as the X11 and GDI copies hold none, so Hidden, else Metadata (the pointer
-    // beside the picture), else Embedded; 0 when none is offered: then none is asked for.
-    static uint cursorModeFor(uint available);
-
     // Where the restore token is kept between runs of the program.
     static const char *const settingsOrganization;
     static const char *const settingsApplication;
