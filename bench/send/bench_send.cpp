@@ -152,7 +152,7 @@ int runReceiver(int seconds, int warmup)
 
     NdiReceiver receiver;
     receiver.setKeepPixels(false);
-    if (!receiver.connect("(NDI)", 30000)) {
+    if (!receiver.connect(NdiReceiver::localSourceName(), 30000)) {
         painting = false;
         paintLoop.join();
         std::fprintf(stderr, "bench_send: no source found\n");

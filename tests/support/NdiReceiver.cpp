@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +50,28 @@ bool NdiReceiver::usable() const
            ndi->recv_capture_v2 && ndi->recv_free_video_v2 && ndi->recv_destroy;
 }
 
-bool NdiReceiver::connect(const std::string &suffix, int timeoutMs)
+std::string NdiReceiver::localSourceName(const std::string &sender)
+{
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::string name = host;
+    for (char &c : name)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return name + " (" + sender + ")";
+}
+
+const NDIlib_source_t *NdiReceiver::listed(const std::string &name)
+{
+    uint32_t count = 0;
+    const NDIlib_source_t *sources = ndi->find_get_current_sources(finder, &count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (sources[i].p_ndi_name && name == sources[i].p_ndi_name)
+            return &sources[i];
+    }
+    return nullptr;
+}
+
+bool NdiReceiver::find(const std::string &name, int timeoutMs)
 {
     if (!usable() || !ndi->initialize())
         return false;
@@ -57,29 +79,28 @@ bool NdiReceiver::connect(const std::string &suffix, int timeoutMs)
         NDIlib_find_create_t settings;
         settings.show_local_sources = true;
         settings.p_groups = nullptr;
-        settings.p_extra_ips = "127.0.0.1";
+        settings.p_extra_ips = extraIps.empty() ? nullptr : extraIps.c_str();
         finder = ndi->find_create_v2(&settings);
         if (!finder)
             return false;
     }
     const std::int64_t deadline = steadyNs() + std::int64_t(timeoutMs) * 1000000;
-    while (steadyNs() < deadline) {
+    while (!listed(name)) {
+        const std::int64_t left = (deadline - steadyNs()) / 1000000;
+        if (left <= 0)
+            return false;
         // Sleeps in the runtime until the list changes or the time is up.
-        ndi->find_wait_for_sources(finder, 500);
-        uint32_t count = 0;
-        const NDIlib_source_t *sources = ndi->find_get_current_sources(finder, &count);
-        for (uint32_t i = 0; i < count; ++i) {
-            const std::string name = sources[i].p_ndi_name ? sources[i].p_ndi_name : "";
-            if (name.size() < suffix.size() ||
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-                continue;
-            if (!createReceiver(sources[i]))
-                return false;
-            source = name;
-            return true;
-        }
+        ndi->find_wait_for_sources(finder, uint32_t(std::min<std::int64_t>(left, 500)));
     }
-    return false;
+    return true;
+}
+
+bool NdiReceiver::connect(const std::string &name, int timeoutMs)
+{
+    if (!find(name, timeoutMs) || !createReceiver(*listed(name)))
+        return false;
+    source = name;
+    return true;
 }
 
 bool NdiReceiver::connectToAddress(const std::string &url)

@@ -88,7 +88,7 @@ bool connectReceiver(NdiReceiver &receiver)
     // Kept mapped to the end, so the runtime's allocations at exit can be named.
     return receiver.usable() &&
            dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) &&
-           receiver.connect("(NDI)", 20000);
+           receiver.connect(NdiReceiver::localSourceName(), 20000);
 }
 
 // The painted colour wherever neither the window nor the parked pointer lies, as near as NDI's
@@ -246,15 +246,17 @@ private slots:
 
     void withoutPortalSendsNothingAndSaysSoOnce()
     {
-        // A bus of its own with nothing on it, and nothing to start: the session bus's standard
-        // configuration would start the desktop's portal.
+        // A session bus of its own, with nothing on it and nothing to start on demand: no
+        // service folders, or the system's would start any portal installed on the machine
+        // (Debian's xdg-desktop-portal-wlr on a sway user's).
         QProcess bus;
         const QString socket = QDir::tempPath() + "/norvane-bare-bus";
         QFile config(QDir::tempPath() + "/norvane-bare-bus.conf");
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write("<busconfig><type>session</type><listen>unix:path=" + socket.toUtf8() +
-                     "</listen><policy context=\"default\"><allow send_destination=\"*\"/>"
-                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                     "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
         config.close();
         bus.start("dbus-daemon", {"--nofork", "--config-file=" + config.fileName()});
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000));
