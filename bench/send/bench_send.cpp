@@ -122,8 +122,8 @@ int runPeer(int w, int h)
     measureBetweenMarks();
     running = false;
     loop.join();
-    if (ndi->send_destroy)
-        ndi->send_destroy(sender);
+    if (const NdiExtras *extras = ndiExtras(); extras && extras->send_destroy)
+        extras->send_destroy(sender);
     return 0;
 }
 

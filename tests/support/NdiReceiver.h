@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NdiExtras.h"
 #include "NdiRuntime.h"
 
 #include <cstdint>
@@ -87,6 +88,7 @@ private:
     bool createReceiver(const NDIlib_source_t &from);
 
     const NdiApi *ndi;
+    const NdiExtras *extras;
     NDIlib_find_instance_t finder = nullptr;
     NDIlib_recv_instance_t receiver = nullptr;
     // The listed source of this name, or null.
