@@ -1,5 +1,6 @@
 #include "PortalSession.h"
 
+#include "CursorMode.h"
 #include "Report.h"
 
 #include <QDBusArgument>
@@ -24,10 +25,8 @@ const char *const screenCast = "org.freedesktop.portal.ScreenCast";
 const char *const requestInterface = "org.freedesktop.portal.Request";
 const char *const sessionInterface = "org.freedesktop.portal.Session";
 
-// ScreenCast's values: source type MONITOR, cursor mode Hidden (frames hold what the X11 and
-// GDI copies hold), persist mode 2 (until the user revokes it).
+// ScreenCast's values: source type MONITOR, persist mode 2 (until the user revokes it).
 constexpr uint monitorSource = 1;
-constexpr uint hiddenCursor = 1;
 constexpr uint persistUntilRevoked = 2;
 // Request responses: 0 success, 1 cancelled by the user, anything else refused.
 constexpr uint cancelledByUser = 1;
@@ -195,7 +194,8 @@ void PortalSession::onSessionCreated(const QVariantMap &results)
     QVariantMap options;
     options.insert(QStringLiteral("types"), monitorSource);
     options.insert(QStringLiteral("multiple"), false);
-    options.insert(QStringLiteral("cursor_mode"), hiddenCursor);
+    if (const uint cursor = cursorModeFor(availableCursorModes()))
+        options.insert(QStringLiteral("cursor_mode"), cursor);
     options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
     const QString token = savedRestoreToken();
     restoreTokenSent = plausibleRestoreToken(token);
@@ -243,6 +243,16 @@ void PortalSession::onStarted(const QVariantMap &results)
         return;
     }
     openStream(node);
+}
+
+uint PortalSession::availableCursorModes()
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QString::fromLatin1(portalService), QString::fromLatin1(portalPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({QString::fromLatin1(screenCast), QStringLiteral("AvailableCursorModes")});
+    const QDBusReply<QDBusVariant> reply = bus->call(get);
+    return reply.isValid() ? reply.value().variant().toUInt() : 0;
 }
 
 void PortalSession::openStream(uint node)

@@ -14,8 +14,9 @@
 #include <memory>
 
 // The ScreenCast conversation with xdg-desktop-portal, on a private session-bus connection:
-// CreateSession, SelectSources (one monitor, cursor hidden, permission kept until revoked, with
-// the restore token from the user's settings), Start, OpenPipeWireRemote; then the stream.
+// CreateSession, SelectSources (one monitor, the pointer left out of the picture as the desktop
+// offers, permission kept until revoked, with the restore token from the user's settings),
+// Start, OpenPipeWireRemote; then the stream.
 // Every step answers through a Response signal, so the object lives in a thread with an event
 // loop. A saved token the portal refuses is forgotten and the session asked for again without
 // it. A refusal, a cancelled dialog, a missing portal, or a stream that ends (the session is
@@ -67,6 +68,8 @@ private:
     bool askAgainWithoutToken();
     void closeSession();
     void fail(CopyFailure why, const char *key, const QString &reason);
+    // The ScreenCast's AvailableCursorModes, or 0 when the portal does not say.
+    uint availableCursorModes();
 
     Sinks sinks;
     QString connectionName;
