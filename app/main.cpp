@@ -1,4 +1,5 @@
 #include "ExitSignal.h"
+#include "FrameHeap.h"
 #include "Norvane.h"
 #include "ToolkitEnvironment.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    prepareHeapForFrames();
     prepareToolkitEnvironment();
     QApplication app(argc, argv);
     // The app id on Wayland, and the menu entry it belongs to (app/norvane.desktop).

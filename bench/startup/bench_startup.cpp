@@ -1,10 +1,13 @@
 // Start-up benchmark: starts the built program on the X server, measures the time from the
-// start until its window is mapped, its resident memory once idle, and again after 5 s of
-// sending the 1920x1080 screen to a receiver on loopback. Each figure is the median of several
-// starts. The peer, in the same run, is the same program with Qt's default GLX integration,
-// which it would load without its own QT_XCB_GL_INTEGRATION=none.
+// start until its window is mapped, its resident memory once idle, again after 5 s of sending
+// the 1920x1080 screen to a receiver on loopback (with the CPU that sending takes), once idle
+// after that run, and once idle after a number of short runs more. Each figure is the median
+// of several starts. The peers, in the same run: the same program with Qt's default GLX
+// integration, which it would load without its own QT_XCB_GL_INTEGRATION=none; and the same
+// program as it was before it fixed glibc's mmap threshold (its mallopt() made a no-op by a
+// preloaded library), whose heap grows with every run.
 //
-//   bench_startup [--runs N]
+//   bench_startup [--runs N] [--toggles N]
 // Run inside scripts/ns-run (scripts/bench-startup).
 #include "NdiReceiver.h"
 #include "XTools.h"
@@ -101,21 +104,34 @@ struct Run
     double startMs = 0;
     long idleKb = 0;
     long sendingKb = 0;
+    double sendingCpuPercent = 0; // of one core
+    long idleAfterOneKb = 0;
+    long idleAfterManyKb = 0;
     bool mesa = false;
     int frames = 0;
 };
 
-Run startOnce(const QString &glIntegration)
+struct Variant
+{
+    const char *name;
+    QString gl;      // QT_XCB_GL_INTEGRATION, or empty for the program's own choice
+    QString preload; // LD_PRELOAD
+    std::vector<Run> runs;
+};
+
+Run startOnce(const Variant &variant, int toggles)
 {
     Run run;
     MapWatch watch;
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("QT_QPA_PLATFORM");
-    if (glIntegration.isEmpty())
+    if (variant.gl.isEmpty())
         env.remove("QT_XCB_GL_INTEGRATION");
     else
-        env.insert("QT_XCB_GL_INTEGRATION", glIntegration);
+        env.insert("QT_XCB_GL_INTEGRATION", variant.gl);
+    if (!variant.preload.isEmpty())
+        env.insert("LD_PRELOAD", variant.preload);
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QElapsedTimer clock;
@@ -125,19 +141,40 @@ Run startOnce(const QString &glIntegration)
         return run;
     const xcb_window_t window = watch.waitForWindowOf(app.processId(), 20000);
     run.startMs = clock.nsecsElapsed() / 1e6;
-    if (window) {
-        QThread::msleep(2000);
-        run.idleKb = statusKb(app.processId(), "VmRSS:");
-        run.mesa =
-            mapsLibrary(app.processId(), "swrast_dri") || mapsLibrary(app.processId(), "libLLVM");
-        // The send button: frame at (10, 5), the button at (332, 275), 88 x 26.
+    // The send button: frame at (10, 5), the button at (332, 275), 88 x 26.
+    const auto clickSend = [&] {
         runTool("xdotool",
                 {"mousemove", "--window", QString::number(window), "386", "293", "click", "1"});
+    };
+    const auto rssKb = [&] { return statusKb(app.processId(), "VmRSS:"); };
+    if (window) {
+        QThread::msleep(2000);
+        run.idleKb = rssKb();
+        run.mesa =
+            mapsLibrary(app.processId(), "swrast_dri") || mapsLibrary(app.processId(), "libLLVM");
+        clickSend();
         NdiReceiver receiver;
         receiver.setKeepPixels(false);
         if (receiver.connect(NdiReceiver::localSourceName(), 20000)) {
+            const double cpuBefore = cpuMsOf(app.processId());
+            QElapsedTimer sending;
+            sending.start();
             run.frames = receiver.receiveFor(5000);
-            run.sendingKb = statusKb(app.processId(), "VmRSS:");
+            run.sendingCpuPercent =
+                100.0 * (cpuMsOf(app.processId()) - cpuBefore) / double(sending.elapsed());
+            run.sendingKb = rssKb();
+            clickSend();
+            QThread::msleep(2000);
+            run.idleAfterOneKb = rssKb();
+            // Short runs, as a user toggling: each captures and sends a few frames.
+            for (int i = 0; i < toggles; ++i) {
+                clickSend();
+                receiver.receiveFor(300);
+                clickSend();
+                QThread::msleep(300);
+            }
+            QThread::msleep(2000);
+            run.idleAfterManyKb = rssKb();
         }
     }
     app.terminate();
@@ -159,49 +196,64 @@ template <typename T> T median(std::vector<T> v)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    int runs = 5;
+    int runs = 3;
+    int toggles = 20;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0)
             runs = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--toggles") == 0)
+            toggles = std::max(1, std::atoi(argv[i + 1]));
     }
-    struct Variant
-    {
-        const char *name;
-        QString gl;
-        std::vector<Run> runs;
-    } variants[] = {{"as shipped (no OpenGL)", QString(), {}},
-                    {"Qt's default (GLX, Mesa)", QStringLiteral("xcb_glx"), {}}};
-    // Alternating, so that a machine busy for a while costs both alike.
+    Variant variants[] = {
+        {"as shipped (no OpenGL)", QString(), QString(), {}},
+        {"Qt's default (GLX, Mesa)", QStringLiteral("xcb_glx"), QString(), {}},
+        {"before: glibc's threshold", QString(), QStringLiteral(NORVANE_NOOP_MALLOPT), {}}};
+    // Alternating, so that a machine busy for a while costs all alike.
     for (int i = 0; i < runs; ++i) {
         for (auto &v : variants)
-            v.runs.push_back(startOnce(v.gl));
+            v.runs.push_back(startOnce(v, toggles));
     }
 
-    std::printf("%-26s %12s %12s %14s %8s %6s\n", "", "window (ms)", "idle RSS MB",
-                "sending RSS MB", "frames/5s", "Mesa");
-    double figures[2][3] = {};
-    for (int k = 0; k < 2; ++k) {
-        auto &v = variants[k];
-        std::vector<double> ms, idle, sending, frames;
+    const QString afterMany = QStringLiteral("idle, %1 runs").arg(toggles + 1);
+    std::printf("%-27s %9s %8s %9s %10s %10s %12s %9s %5s\n", "", "window ms", "idle MB", "sending",
+                "CPU sending", "idle, 1 run", qPrintable(afterMany), "frames/5s", "Mesa");
+    enum { Start, Idle, Sending, Cpu, AfterOne, AfterMany, Count };
+    double figures[3][Count] = {};
+    for (int k = 0; k < 3; ++k) {
+        const auto &v = variants[k];
+        std::vector<double> f[Count], frames;
         bool mesa = false;
         for (const Run &r : v.runs) {
-            ms.push_back(r.startMs);
-            idle.push_back(r.idleKb / 1024.0);
-            sending.push_back(r.sendingKb / 1024.0);
+            f[Start].push_back(r.startMs);
+            f[Idle].push_back(r.idleKb / 1024.0);
+            f[Sending].push_back(r.sendingKb / 1024.0);
+            f[Cpu].push_back(r.sendingCpuPercent);
+            f[AfterOne].push_back(r.idleAfterOneKb / 1024.0);
+            f[AfterMany].push_back(r.idleAfterManyKb / 1024.0);
             frames.push_back(r.frames);
             mesa = mesa || r.mesa;
         }
-        figures[k][0] = median(ms);
-        figures[k][1] = median(idle);
-        figures[k][2] = median(sending);
-        std::printf("%-26s %12.0f %12.1f %14.1f %8.0f %6s\n", v.name, figures[k][0], figures[k][1],
-                    figures[k][2], median(frames), mesa ? "yes" : "no");
+        for (int i = 0; i < Count; ++i)
+            figures[k][i] = median(f[i]);
+        std::printf("%-27s %9.0f %8.1f %9.1f %9.1f%% %11.1f %12.1f %9.0f %5s\n", v.name,
+                    figures[k][Start], figures[k][Idle], figures[k][Sending], figures[k][Cpu],
+                    figures[k][AfterOne], figures[k][AfterMany], median(frames),
+                    mesa ? "yes" : "no");
     }
-    std::printf("%-26s %12.2f %12.2f %14.2f\n", "ratio shipped / default",
-                figures[0][0] / figures[1][0], figures[0][1] / figures[1][1],
-                figures[0][2] / figures[1][2]);
-    std::printf("(medians of %d starts each, 1920x1080 Xvfb, the sending figure after 5 s with "
-                "a receiver on loopback)\n",
-                runs);
+    for (int k : {1, 2}) {
+        std::printf("%-27s %9.2f %8.2f %9.2f %10.2f %11.2f %12.2f\n",
+                    k == 1 ? "ratio shipped / Qt default" : "ratio shipped / before",
+                    figures[0][Start] / figures[k][Start], figures[0][Idle] / figures[k][Idle],
+                    figures[0][Sending] / figures[k][Sending], figures[0][Cpu] / figures[k][Cpu],
+                    figures[0][AfterOne] / figures[k][AfterOne],
+                    figures[0][AfterMany] / figures[k][AfterMany]);
+    }
+    std::printf("idle after %d runs / after 1 run: shipped %.2f (target at most 1.10), before "
+                "%.2f; sending at 1080p: shipped %.1f MB (target at most 95)\n",
+                toggles + 1, figures[0][AfterMany] / figures[0][AfterOne],
+                figures[2][AfterMany] / figures[2][AfterOne], figures[0][Sending]);
+    std::printf("(medians of %d starts each, 1920x1080 Xvfb; sending: after 5 s with a receiver "
+                "on loopback; then %d runs of 0.3 s, 0.3 s apart)\n",
+                runs, toggles);
     return 0;
 }

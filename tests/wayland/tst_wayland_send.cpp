@@ -6,14 +6,18 @@
 // click stops it; SIGTERM ends the program with status 0. The restore token the program keeps
 // shares at the next start without a dialog. A cancelled dialog and a backend that dies with its
 // dialog open are told to the user, and the program goes on. Without a portal on the bus
-// nothing is sent and the program says so once.
+// nothing is sent and the program says so once. On sway also: saved tokens the portal cannot
+// take; fast and slow send/stop cycling; the portal's backend and PipeWire dying while sending
+// (black, never the old picture; sending again works once they are back).
 #include "Desktop.h"
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
+#include "SystemBus.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QSettings>
 #include <QtTest>
@@ -25,6 +29,8 @@ namespace {
 
 const QSize output(1920, 1080);
 const std::uint32_t background = 0x3366cc; // what the session paints
+const std::uint32_t black = 0x000000;
+const std::uint32_t changed = 0xcc3333; // painted once the services have died
 const QSize windowSize(474, 329);
 // The send button's centre in the window (its frame sits at 10,5).
 const QPoint sendButtonCentre(10 + 332 + 44, 5 + 275 + 13);
@@ -112,6 +118,131 @@ void checkPicture(NdiReceiver &receiver, const QRect &window)
     QVERIFY(worst <= 16);
 }
 
+// The largest colour difference from colour over a grid of the frame outside skip.
+int deviationFrom(const NdiReceiver::Frame &frame, std::uint32_t colour, const QRect &skip)
+{
+    int worst = 0;
+    for (int y = 0; y < frame.height - 64; y += 37) {
+        for (int x = 0; x < frame.width; x += 41) {
+            if (!skip.contains(x, y))
+                worst = std::max(worst, NdiReceiver::deviation(frame.rgb(x, y), colour));
+        }
+    }
+    return worst;
+}
+
+// Waits for a frame of that colour outside skip, as near as NDI's lossy coding keeps it.
+bool receiveColour(NdiReceiver &receiver, std::uint32_t colour, const QRect &skip, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        if (receiver.receiveFrame(1000) && deviationFrom(receiver.lastFrame(), colour, skip) <= 16)
+            return true;
+    }
+    return false;
+}
+
+// The rows below drive sway's own services, output and chooser (scripts/wayland-session).
+bool onSway()
+{
+    return qgetenv("XDG_CURRENT_DESKTOP") == "sway";
+}
+
+bool paintScreen(std::uint32_t colour)
+{
+    return QProcess::execute("swaymsg", {"-q", "output", "HEADLESS-1", "bg",
+                                         QString("#%1").arg(colour, 6, 16, QLatin1Char('0')),
+                                         "solid_color"}) == 0;
+}
+
+// Whether the window shows its notice line (orange text where the hidden audio row was), as
+// the user sees it: sway has no tray, so that is where the user is told.
+bool noticeShown(const QRect &window)
+{
+    const QRect line(window.topLeft() + QPoint(10 + 30, 5 + 128), QSize(390, 54));
+    QProcess grim;
+    grim.start(
+        "grim",
+        {"-g",
+         QString("%1,%2 %3x%4").arg(line.x()).arg(line.y()).arg(line.width()).arg(line.height()),
+         "-"});
+    const QImage shot = grim.waitForFinished(5000)
+                            ? QImage::fromData(grim.readAllStandardOutput(), "PNG")
+                            : QImage();
+    int orange = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x)
+            orange += NdiReceiver::deviation(shot.pixel(x, y) & 0xffffff, 0xf0b45a) <= 40;
+    }
+    return orange >= 20;
+}
+
+// How often sway's share dialog, a chooser that shares the output, has been shown.
+int chooserShown()
+{
+    QFile log(qEnvironmentVariable("NORVANE_CHOOSER_LOG"));
+    return log.open(QIODevice::ReadOnly) ? int(log.readAll().count('\n')) : 0;
+}
+
+// The desktop's services (pipewire, wireplumber, xdpw), as scripts/wayland-session started
+// them: killed as a crash would, started again as a service manager would.
+class Services
+{
+public:
+    ~Services()
+    {
+        for (auto &service : own)
+            service.second->kill(), service.second->waitForFinished(5000);
+    }
+    // True once it no longer runs (one that follows another out is gone already).
+    bool kill(const QString &name)
+    {
+        const qint64 pid =
+            own.count(name)
+                ? own[name]->processId()
+                : qEnvironmentVariableIntValue(qPrintable("NORVANE_" + name.toUpper() + "_PID"));
+        ::kill(pid_t(pid), SIGKILL);
+        return pid > 0 && QTest::qWaitFor(
+                              [&] {
+                                  QFile stat(QString("/proc/%1/stat").arg(pid));
+                                  return !stat.open(QIODevice::ReadOnly) ||
+                                         stat.readAll().contains(") Z "); // left unreaped
+                              },
+                              5000);
+    }
+    // True once it serves: PipeWire answers, the backend owns its bus name (asked without
+    // starting whatever backend the machine has installed under that name).
+    bool start(const QString &name)
+    {
+        auto &process = own[name] = std::make_unique<QProcess>();
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        const bool xdpw = name == "xdpw";
+        process->start(xdpw ? qEnvironmentVariable("NORVANE_XDPW") : name,
+                       xdpw ? QStringList{"-r", "-c", qEnvironmentVariable("NORVANE_XDPW_CONFIG")}
+                            : QStringList());
+        const QStringList ready =
+            QString(xdpw ? "dbus-send --session --print-reply --dest=org.freedesktop.DBus "
+                           "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner "
+                           "string:org.freedesktop.impl.portal.desktop.wlr"
+                         : "pw-cli info 0")
+                .split(' ');
+        return process->waitForStarted(5000) &&
+               QTest::qWaitFor(
+                   [&] {
+                       QProcess check;
+                       check.start(ready[0], ready.mid(1));
+                       return check.waitForFinished(5000) && check.exitCode() == 0 &&
+                              !check.readAllStandardOutput().contains("boolean false");
+                   },
+                   10000);
+    }
+
+private:
+    std::map<QString, std::unique_ptr<QProcess>> own;
+};
+
 } // namespace
 
 class TestWaylandSend : public QObject
@@ -127,6 +258,15 @@ private slots:
         QVERIFY2(desktop->prepare(error), qPrintable(error));
         QVERIFY(portal.start());
         QVERIFY2(waitForSenderNameFree("NDI", 120000), "another process keeps sending as NDI");
+        QVERIFY(announcer.start() && announcer.own("org.freedesktop.Avahi"));
+    }
+
+    void init()
+    {
+        if (onSway()) {
+            QFile::remove(qEnvironmentVariable("NORVANE_CHOOSER_CANCEL"));
+            QVERIFY(paintScreen(background));
+        }
     }
 
     void sendsTheScreenThroughThePortal()
@@ -141,9 +281,11 @@ private slots:
             QVERIFY(desktop->answerDialog(true));
         }
         QVERIFY2(portal.waitForShares(1, 20000), "the portal started no share");
-        // The desktop's permission is kept in the user's settings, so it asks only once.
+        // The desktop's permission is kept in the user's settings, so it asks only once, and
+        // only the user may read them: they let the program capture the screen unasked.
         QVERIFY(QTest::qWaitFor(
             [] { return !settings().value(restoreTokenKey).toString().isEmpty(); }, 5000));
+        QCOMPARE(int(QFileInfo(settings().fileName()).permissions() & 0x0077), 0);
         if (!desktop->noMonitorFrames().isEmpty()) {
             QVERIFY(program.terminate());
             QSKIP(qPrintable(desktop->noMonitorFrames()));
@@ -244,6 +386,130 @@ private slots:
         QVERIFY2(again.terminate(), "SIGTERM did not end the program with status 0");
     }
 
+    // A saved permission the portal cannot take costs one dialog, not capture for good; a
+    // cancelled dialog sends nothing and says so once.
+    void shareDialog_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("token not UUID-like") << QString("garbage") << false;
+        QTest::newRow("token of 64 MiB") << QString(64 << 20, QLatin1Char('a')) << false;
+        QTest::newRow("token refused by the portal") << QString("0123-4567") << false;
+        QTest::newRow("dialog cancelled") << QString() << true;
+    }
+    void shareDialog()
+    {
+        QFETCH(QString, token);
+        QFETCH(bool, cancel);
+        if (!onSway())
+            QSKIP("counts sway's chooser");
+        settings().setValue(restoreTokenKey, token);
+        QFile cancels(qEnvironmentVariable("NORVANE_CHOOSER_CANCEL"));
+        QVERIFY(!cancel || cancels.open(QIODevice::WriteOnly));
+        const int shownBefore = chooserShown();
+
+        Program program(*desktop);
+        QVERIFY(program.start());
+        QVERIFY(program.clickSend());
+        NdiReceiver receiver;
+        QVERIFY(connectReceiver(receiver));
+        if (cancel) {
+            QCOMPARE(receiver.receiveFor(3000), 0);
+            QVERIFY(noticeShown(program.window));
+        } else {
+            QVERIFY(
+                receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8), 10000));
+            QVERIFY(!noticeShown(program.window));
+        }
+        QCOMPARE(chooserShown() - shownBefore, 1);
+        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
+        QCOMPARE(program.linesSaying("norvane: Screen capture: the screen share was cancelled"),
+                 cancel ? 1 : 0);
+        // The desktop's new permission replaces the one it could not take.
+        QCOMPARE(settings().value(restoreTokenKey).toString().size(), cancel ? 0 : 36);
+    }
+
+    // Send and stop again and again, as fast as a person clicks and slower: every stop ends a
+    // portal session and a PipeWire stream, and the program lives through all of them.
+    void survivesSendStopCycles_data()
+    {
+        QTest::addColumn<int>("gapMs");
+        QTest::newRow("300 cycles, clicks 0.1 s apart") << 100;
+        QTest::newRow("300 cycles, clicks 1 s apart") << 1000;
+    }
+    void survivesSendStopCycles()
+    {
+        QFETCH(int, gapMs);
+        if (!onSway())
+            QSKIP("13 minutes: once, on sway");
+        Program program(*desktop);
+        QVERIFY(program.start());
+        for (int cycle = 1; cycle <= 300; ++cycle) {
+            for (int click = 0; click < 2; ++click) {
+                QVERIFY(program.clickSend());
+                QTest::qWait(gapMs);
+            }
+            QVERIFY2(program.running(), qPrintable(QString("ended in cycle %1").arg(cycle)));
+        }
+        QVERIFY(program.clickSend());
+        NdiReceiver receiver;
+        QVERIFY(connectReceiver(receiver));
+        QVERIFY(receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8), 10000));
+        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
+        // Its own stops are no failure to tell anyone about.
+        QCOMPARE(program.linesSaying("norvane: Screen capture"), 0);
+    }
+
+    // The services die while sending: receivers get black at once, never the old picture nor a
+    // frozen one, and the program says so once. Once the services are back, sending again
+    // starts a new portal session and stream: no restart of the program.
+    void recoversFromDeadServices_data()
+    {
+        QTest::addColumn<QStringList>("dead");
+        QTest::newRow("portal backend killed") << QStringList{"xdpw"};
+        // The backend keeps its connection to the PipeWire that died, so it is restarted too.
+        QTest::newRow("PipeWire restarted") << QStringList{"pipewire", "wireplumber", "xdpw"};
+    }
+    void recoversFromDeadServices()
+    {
+        QFETCH(QStringList, dead);
+        if (!onSway())
+            QSKIP("restarts sway's services");
+        Program program(*desktop);
+        QVERIFY(program.start());
+        QVERIFY(program.clickSend());
+        NdiReceiver receiver;
+        QVERIFY(connectReceiver(receiver));
+        const QRect busy = program.window.adjusted(-8, -8, 8, 8);
+        QVERIFY(receiveColour(receiver, background, busy, 10000));
+
+        for (const QString &service : dead)
+            QVERIFY2(services.kill(service), qPrintable(service));
+        QVERIFY(paintScreen(changed));
+        // Past the frames already on their way, only black.
+        QVERIFY(receiveColour(receiver, black, QRect(), 5000));
+        int frames = 0;
+        QElapsedTimer watch;
+        watch.start();
+        while (watch.elapsed() < 3000) {
+            if (!receiver.receiveFrame(1000))
+                continue;
+            ++frames;
+            QVERIFY2(deviationFrom(receiver.lastFrame(), black, QRect()) <= 16,
+                     "a picture came after the services died");
+        }
+        QVERIFY2(frames >= 45, qPrintable(QString::number(frames)));
+        QVERIFY(QTest::qWaitFor([&] { return program.linesSaying("Screen capture") == 1; }, 5000));
+        QVERIFY(noticeShown(program.window));
+
+        for (const QString &service : dead)
+            QVERIFY2(services.start(service), qPrintable(service));
+        QVERIFY(program.clickSend()); // stop
+        QVERIFY(program.clickSend()); // send again
+        QVERIFY(receiveColour(receiver, changed, busy, 15000));
+        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
+    }
+
     void withoutPortalSendsNothingAndSaysSoOnce()
     {
         // A session bus of its own, with nothing on it and nothing to start on demand: no
@@ -280,6 +546,9 @@ private slots:
 private:
     std::unique_ptr<Desktop> desktop;
     PortalWatch portal;
+    Services services;
+    // The sender counts as announced, so that the window's notice line is the capture's.
+    SystemBus announcer{QDir::tempPath() + "/norvane-wayland-system-bus"};
 };
 
 QTEST_GUILESS_MAIN(TestWaylandSend)

@@ -1,8 +1,9 @@
 #include "PipeWireStream.h"
 
 #include <spa/param/video/format-utils.h>
+#include <spa/utils/result.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <mutex>
 #include <unistd.h>
 
@@ -28,9 +29,51 @@ bool orderOf(uint32_t format, PixelOrder &order)
     }
 }
 
+// The formats the stream accepts: any of the four 32-bit RGB layouts, BGRx (the frame layout
+// itself) first; any size; at most 30 pictures a second, as many as are sent.
+const spa_pod *buildFormat(spa_pod_builder &builder)
+{
+    spa_rectangle size{1920, 1080}, minSize{1, 1}, maxSize{16384, 16384};
+    spa_fraction rate{0, 1}, maxRate{30, 1}, minMaxRate{1, 1}, maxMaxRate{30, 1};
+    return static_cast<const spa_pod *>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                               SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &minSize, &maxSize),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate), SPA_FORMAT_VIDEO_maxFramerate,
+        SPA_POD_CHOICE_RANGE_Fraction(&maxRate, &minMaxRate, &maxMaxRate)));
+}
+
+// Memory the CPU reads: shared memory or plain pointers, never DMA-BUF.
+const spa_pod *buildBuffers(spa_pod_builder &builder)
+{
+    return static_cast<const spa_pod *>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+}
+
 } // namespace
 
-PipeWireStream::PipeWireStream(Sink sink) : sink(std::move(sink))
+const pw_stream_events PipeWireStream::streamEvents = [] {
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
+    e.state_changed = &PipeWireStream::onStateChanged;
+    e.param_changed = &PipeWireStream::onParamChanged;
+    e.process = &PipeWireStream::onProcess;
+    return e;
+}();
+
+const pw_core_events PipeWireStream::coreEvents = [] {
+    pw_core_events e{};
+    e.version = PW_VERSION_CORE_EVENTS;
+    e.error = &PipeWireStream::onCoreError;
+    return e;
+}();
+
+PipeWireStream::PipeWireStream(Sink sink, Ended ended)
+    : sink(std::move(sink)), ended(std::move(ended))
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
@@ -38,9 +81,23 @@ PipeWireStream::PipeWireStream(Sink sink) : sink(std::move(sink))
 
 PipeWireStream::~PipeWireStream()
 {
-    // The thread first: no callback runs while the objects below go, in reverse order.
-    if (loop)
+    if (loop) {
+        // Under the loop's lock no callback runs. Once disconnected, the stream is off
+        // PipeWire's data thread, which may already have queued a process call for the loop's
+        // thread: stopping the loop runs it (no listener is left) before the stream is freed.
+        // A loop stopped before the disconnect would have no thread of its own, and the data
+        // thread would call onProcess() itself, on a stream being destroyed; a stream freed
+        // before the stop would leave that queued call to run on freed memory.
+        pw_thread_loop_lock(loop.get());
+        if (stream) {
+            spa_hook_remove(&streamListener);
+            pw_stream_disconnect(stream.get());
+        }
+        if (core)
+            spa_hook_remove(&coreListener);
+        pw_thread_loop_unlock(loop.get());
         pw_thread_loop_stop(loop.get());
+    }
     stream.reset();
     core.reset();
     context.reset();
@@ -54,80 +111,84 @@ bool PipeWireStream::connect(int fd, unsigned node, std::string &error)
         context.reset(pw_context_new(pw_thread_loop_get_loop(loop.get()), nullptr, 0));
     if (!context) {
         ::close(fd);
-        error = "cannot create a PipeWire context";
+        error = std::string("cannot create a PipeWire context (") + spa_strerror(-errno) + ")";
         return false;
     }
-    if (pw_thread_loop_start(loop.get()) < 0) {
+    const int started = pw_thread_loop_start(loop.get());
+    if (started < 0) {
         ::close(fd);
-        error = "cannot start PipeWire's thread";
+        error = std::string("cannot start PipeWire's thread (") + spa_strerror(started) + ")";
         return false;
     }
 
     pw_thread_loop_lock(loop.get());
     // Takes the socket over, and closes it on failure.
     core.reset(pw_context_connect_fd(context.get(), fd, nullptr, 0));
+    int rc = -errno;
     if (core) {
+        pw_core_add_listener(core.get(), &coreListener, &coreEvents, this);
         stream.reset(
             pw_stream_new(core.get(), "Norvane",
                           pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                             "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr)));
+        rc = -errno;
     }
-    int rc = -1;
     if (stream) {
-        static const pw_stream_events events = [] {
-            pw_stream_events e{};
-            e.version = PW_VERSION_STREAM_EVENTS;
-            e.state_changed = &PipeWireStream::onStateChanged;
-            e.param_changed = &PipeWireStream::onParamChanged;
-            e.process = &PipeWireStream::onProcess;
-            return e;
-        }();
-        pw_stream_add_listener(stream.get(), &listener, &events, this);
-
-        // Any of the four 32-bit RGB layouts, BGRx (the frame layout itself) first; any size;
-        // at most 30 pictures a second, as many as are sent.
-        spa_rectangle size{1920, 1080}, minSize{1, 1}, maxSize{16384, 16384};
-        spa_fraction rate{0, 1}, maxRate{30, 1}, minMaxRate{1, 1}, maxMaxRate{30, 1};
+        pw_stream_add_listener(stream.get(), &streamListener, &streamEvents, this);
         uint8_t bytes[1024];
         spa_pod_builder builder{};
         spa_pod_builder_init(&builder, bytes, sizeof bytes);
-        const spa_pod *params[1];
-        params[0] = static_cast<const spa_pod *>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-            SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-            SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-            SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                                   SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx,
-                                   SPA_VIDEO_FORMAT_RGBA),
-            SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &minSize, &maxSize),
-            SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate), SPA_FORMAT_VIDEO_maxFramerate,
-            SPA_POD_CHOICE_RANGE_Fraction(&maxRate, &minMaxRate, &maxMaxRate)));
-        rc = pw_stream_connect(
-            stream.get(), PW_DIRECTION_INPUT, node,
-            static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
-            params, 1);
+        const spa_pod *params[] = {buildFormat(builder)};
+        // Not linked to another node should this one go: the screen it showed is gone.
+        rc = pw_stream_connect(stream.get(), PW_DIRECTION_INPUT, node,
+                               static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                            PW_STREAM_FLAG_MAP_BUFFERS |
+                                                            PW_STREAM_FLAG_DONT_RECONNECT),
+                               params, 1);
     }
     pw_thread_loop_unlock(loop.get());
     if (!core)
-        error = "cannot connect to the portal's PipeWire remote";
+        error = "cannot connect to the portal's PipeWire remote (";
+    else if (!stream)
+        error = "cannot make a PipeWire stream (";
     else if (rc < 0)
-        error = "cannot connect to the screen's PipeWire node";
+        error = "cannot connect to the screen's PipeWire node (";
+    if (rc < 0)
+        error += std::string(spa_strerror(rc)) + ")";
     return rc >= 0;
+}
+
+void PipeWireStream::end(const char *key, const std::string &reason)
+{
+    if (hasEnded)
+        return;
+    hasEnded = true;
+    if (ended)
+        ended(key, reason);
 }
 
 void PipeWireStream::onStateChanged(void *self, pw_stream_state, pw_stream_state state,
                                     const char *error)
 {
     auto *s = static_cast<PipeWireStream *>(self);
-    if (state == PW_STREAM_STATE_ERROR && !s->errorReported) {
-        s->errorReported = true;
-        std::fprintf(stderr, "Screen capture: the PipeWire stream failed (%s)\n",
-                     error ? error : "no reason given");
-    }
     // The desktop ended the share, or the stream broke: the last picture is no longer the
-    // screen, so nothing more is handed out.
-    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED)
-        s->sink(PictureView());
+    // screen.
+    if (state == PW_STREAM_STATE_ERROR) {
+        s->end("stream-failed", std::string("the PipeWire stream failed (") +
+                                    (error ? error : "no reason given") + ")");
+    } else if (state == PW_STREAM_STATE_UNCONNECTED) {
+        s->end("stream-ended", "the PipeWire stream ended");
+    }
+}
+
+void PipeWireStream::onCoreError(void *self, uint32_t id, int, int res, const char *message)
+{
+    // Errors of the stream's own objects come to the stream as its error state.
+    if (id != PW_ID_CORE)
+        return;
+    static_cast<PipeWireStream *>(self)->end(
+        "stream-remote-gone", std::string("the PipeWire remote went away (") + spa_strerror(res) +
+                                  (message && *message ? std::string(": ") + message : "") + ")");
 }
 
 void PipeWireStream::onParamChanged(void *self, uint32_t id, const spa_pod *param)
@@ -137,21 +198,28 @@ void PipeWireStream::onParamChanged(void *self, uint32_t id, const spa_pod *para
         return;
     uint32_t mediaType = 0, mediaSubtype = 0;
     spa_video_info_raw info{};
-    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-        mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
-        spa_format_video_raw_parse(param, &info) < 0 || !orderOf(info.format, s->order))
+    int rc = spa_format_parse(param, &mediaType, &mediaSubtype);
+    if (rc >= 0 && (mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw))
+        rc = -ENOTSUP;
+    if (rc >= 0)
+        rc = spa_format_video_raw_parse(param, &info);
+    if (rc >= 0 && !orderOf(info.format, s->order))
+        rc = -ENOTSUP;
+    if (rc < 0) {
+        // Said first: the error state that follows is this end, not another.
+        s->end("stream-format",
+               std::string("the screen's stream offers no picture layout this program reads (") +
+                   spa_strerror(rc) + ")");
+        pw_stream_set_error(s->stream.get(), rc, "no picture layout Norvane reads");
         return;
+    }
     s->width = static_cast<int>(info.size.width);
     s->height = static_cast<int>(info.size.height);
 
-    // Memory the CPU reads: shared memory or plain pointers, never DMA-BUF.
     uint8_t bytes[256];
     spa_pod_builder builder{};
     spa_pod_builder_init(&builder, bytes, sizeof bytes);
-    const spa_pod *params[1];
-    params[0] = static_cast<const spa_pod *>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
-        SPA_POD_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+    const spa_pod *params[] = {buildBuffers(builder)};
     pw_stream_update_params(s->stream.get(), params, 1);
 }
 
@@ -168,7 +236,7 @@ void PipeWireStream::onProcess(void *self)
     if (!newest)
         return;
     const spa_buffer *buffer = newest->buffer;
-    if (buffer->n_datas > 0 && s->width > 0 && s->height > 0) {
+    if (!s->hasEnded && buffer->n_datas > 0 && s->width > 0 && s->height > 0) {
         const spa_data &d = buffer->datas[0];
         const spa_chunk *chunk = d.chunk;
         const int stride = chunk->stride > 0 ? chunk->stride : s->width * 4;

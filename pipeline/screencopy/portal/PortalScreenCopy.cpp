@@ -18,29 +18,28 @@ bool PortalScreenCopy::begin(int, int, int, int)
         std::lock_guard<std::mutex> lock(mutex);
         run = ++runs;
         hasPicture = false;
+        newestWidth = newestHeight = 0;
+        runFailure = CopyFailure::None;
     }
-    // The engine always ends a run before it begins the next, so no thread is left here.
-    thread = std::make_unique<PortalThread>(
-        [this, run](const PictureView &picture) { keep(run, picture); });
+    // The engine always ends a run before it begins the next, so no thread is left here; end()
+    // joins this one, and with it every callback, before this object can go.
+    PortalSession::Sinks sinks;
+    sinks.picture = [this, run](const PictureView &picture) { receivePicture(run, picture); };
+    sinks.failed = [this, run](CopyFailure why) { receiveFailure(run, why); };
+    thread = std::make_unique<PortalThread>(std::move(sinks));
     thread->start();
     return true;
 }
 
-void PortalScreenCopy::keep(std::uint64_t run, const PictureView &picture)
+void PortalScreenCopy::receivePicture(std::uint64_t run, const PictureView &picture)
 {
-    if (!picture.data) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (run == runs)
-            hasPicture = false;
-        return;
-    }
-    spare.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
-    copyToBgrx(picture, spare.data(), picture.width, picture.height);
+    conversion.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
+    copyToBgrx(picture, conversion.data(), picture.width, picture.height);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (run != runs)
+        if (run != runs || runFailure != CopyFailure::None)
             return;
-        newest.swap(spare);
+        newest.swap(conversion);
         newestWidth = picture.width;
         newestHeight = picture.height;
         hasPicture = true;
@@ -51,10 +50,27 @@ void PortalScreenCopy::keep(std::uint64_t run, const PictureView &picture)
         wake();
 }
 
+void PortalScreenCopy::receiveFailure(std::uint64_t run, CopyFailure why)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (run != runs || runFailure != CopyFailure::None)
+            return;
+        runFailure = why;
+        // The last picture is no longer the screen: it must never be handed out again.
+        hasPicture = false;
+        std::vector<unsigned char>().swap(newest);
+    }
+    if (wake)
+        wake();
+}
+
 bool PortalScreenCopy::frameReady(int &width, int &height)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!hasPicture)
+    // Before the first picture there is no size to send; after a failure, black frames keep
+    // the size receivers were shown.
+    if (!hasPicture && (runFailure == CopyFailure::None || newestWidth == 0))
         return false;
     width = frameWidth = newestWidth;
     height = frameHeight = newestHeight;
@@ -80,6 +96,12 @@ bool PortalScreenCopy::copy(unsigned char *buffer)
     picture.height = newestHeight;
     copyToBgrx(picture, buffer, frameWidth, frameHeight);
     return true;
+}
+
+CopyFailure PortalScreenCopy::failure() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return runFailure;
 }
 
 void PortalScreenCopy::end()

@@ -15,7 +15,9 @@ class PortalThread;
 // PipeWire. begin() starts the conversation on a thread of its own (the desktop may show its
 // share dialog, which decides the screen); the rectangle is not used. The compositor sends a
 // picture only when the screen changes, so the newest one is kept and every copy hands it out
-// again: a still screen is still sent at the full rate. Frames have the stream's size.
+// again: a still screen is still sent at the full rate. Frames have the stream's size. Once
+// the stream has stopped giving the screen, every copy fails (the engine sends black) at the
+// last picture's size; the next begin() starts a new conversation.
 class PortalScreenCopy : public ScreenCopy
 {
 public:
@@ -28,25 +30,29 @@ public:
     bool frameReady(int &width, int &height) override;
     void setWakeUp(std::function<void()> wake) override;
     bool copy(unsigned char *buffer) override;
+    CopyFailure failure() const override;
     void end() override;
 
 private:
-    // On PipeWire's thread, with each picture of the stream started by run number `run`; one
-    // without data when the stream has ended.
-    void keep(std::uint64_t run, const PictureView &picture);
+    // On PipeWire's thread, with each picture of the stream started by run number `run`.
+    void receivePicture(std::uint64_t run, const PictureView &picture);
+    // On the conversation's thread: run number `run` gives no screen, or no more.
+    void receiveFailure(std::uint64_t run, CopyFailure why);
 
     std::function<void()> wake;
     std::unique_ptr<PortalThread> thread;
-    // Converted outside the lock, then swapped in; touched only on PipeWire's thread.
-    std::vector<unsigned char> spare;
+    // Where a picture is converted, outside the lock, before it is swapped in; touched only on
+    // PipeWire's thread.
+    std::vector<unsigned char> conversion;
 
-    std::mutex mutex; // guards the members below
-    // Counts begin() and end(), so that a picture of an ended run is never kept.
+    mutable std::mutex mutex; // guards the members below
+    // Counts begin() and end(), so that a picture or failure of an ended run is never kept.
     std::uint64_t runs = 0;
     std::vector<unsigned char> newest; // packed BGRX
-    int newestWidth = 0;
+    int newestWidth = 0;               // of the run's last picture, kept after a failure
     int newestHeight = 0;
     bool hasPicture = false;
+    CopyFailure runFailure = CopyFailure::None;
     // The size frameReady() last gave: what copy() must fill.
     int frameWidth = 0;
     int frameHeight = 0;

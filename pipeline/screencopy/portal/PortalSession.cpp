@@ -1,18 +1,20 @@
 #include "PortalSession.h"
 
 #include "CursorMode.h"
+#include "Report.h"
 
 #include <QDBusArgument>
-#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <atomic>
-#include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -21,6 +23,7 @@ const char *const portalService = "org.freedesktop.portal.Desktop";
 const char *const portalPath = "/org/freedesktop/portal/desktop";
 const char *const screenCast = "org.freedesktop.portal.ScreenCast";
 const char *const requestInterface = "org.freedesktop.portal.Request";
+const char *const sessionInterface = "org.freedesktop.portal.Session";
 
 // ScreenCast's values: source type MONITOR, persist mode 2 (until the user revokes it).
 constexpr uint monitorSource = 1;
@@ -28,7 +31,35 @@ constexpr uint persistUntilRevoked = 2;
 // Request responses: 0 success, 1 cancelled by the user, anything else refused.
 constexpr uint cancelledByUser = 1;
 
-std::atomic<int> connectionCount{0};
+std::atomic<int> connectionSerial{0};
+
+QString savedRestoreToken()
+{
+    return QSettings(QString::fromLatin1(PortalSession::settingsOrganization),
+                     QString::fromLatin1(PortalSession::settingsApplication))
+        .value(QString::fromLatin1(PortalSession::restoreTokenKey))
+        .toString();
+}
+
+// An empty token removes it. The token lets this program capture the screen without asking,
+// so the file is the user's alone: made with mode 0600 before the settings are written into
+// it (they keep an existing file's mode), and set so again afterwards.
+void saveRestoreToken(const QString &token)
+{
+    QSettings settings(QString::fromLatin1(PortalSession::settingsOrganization),
+                       QString::fromLatin1(PortalSession::settingsApplication));
+    const QByteArray file = QFile::encodeName(settings.fileName());
+    QDir().mkpath(QFileInfo(settings.fileName()).absolutePath());
+    const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    if (token.isEmpty())
+        settings.remove(QString::fromLatin1(PortalSession::restoreTokenKey));
+    else
+        settings.setValue(QString::fromLatin1(PortalSession::restoreTokenKey), token);
+    settings.sync();
+    ::chmod(file.constData(), 0600);
+}
 
 } // namespace
 
@@ -36,22 +67,36 @@ const char *const PortalSession::settingsOrganization = "Norvane";
 const char *const PortalSession::settingsApplication = "Norvane";
 const char *const PortalSession::restoreTokenKey = "portal/restoreToken";
 
+bool PortalSession::plausibleRestoreToken(const QString &token)
+{
+    if (token.isEmpty() || token.size() > 64)
+        return false;
+    for (const QChar c : token) {
+        if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
+              (c >= QLatin1Char('A') && c <= QLatin1Char('F')) || c == QLatin1Char('-')))
+            return false;
+    }
+    return true;
+}
+
 void PortalThread::run()
 {
-    PortalSession session(sink);
+    PortalSession session(sinks);
     session.start();
     exec();
 }
 
-PortalSession::PortalSession(PipeWireStream::Sink sink)
-    : sink(std::move(sink)),
-      connectionName(QStringLiteral("norvane-portal-%1").arg(connectionCount.fetch_add(1)))
+PortalSession::PortalSession(Sinks sinks)
+    : sinks(std::move(sinks)),
+      connectionName(QStringLiteral("norvane-portal-%1").arg(connectionSerial.fetch_add(1)))
 {
 }
 
 PortalSession::~PortalSession()
 {
     stream.reset();
+    // Calls still waited for go before their connection: closing it frees what they refer to.
+    qDeleteAll(findChildren<QDBusPendingCallWatcher *>(QString(), Qt::FindDirectChildrenOnly));
     // Closing the connection ends the portal's session and any dialog it still shows.
     if (bus) {
         bus.reset();
@@ -65,19 +110,18 @@ void PortalSession::start()
     bus = std::make_unique<QDBusConnection>(
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName));
     if (!bus->isConnected()) {
-        fail(QStringLiteral("no session bus (%1)").arg(bus->lastError().message()));
+        fail(CopyFailure::PortalUnavailable, "portal-unavailable",
+             QStringLiteral("no session bus (%1)").arg(bus->lastError().message()));
         return;
     }
-    QVariantMap options;
-    options.insert(QStringLiteral("session_handle_token"), QStringLiteral("norvane"));
-    request(Step::CreateSession, QStringLiteral("CreateSession"), {}, options);
+    createSession();
 }
 
-void PortalSession::request(Step next, const QString &method, QVariantList arguments,
-                            QVariantMap options)
+void PortalSession::request(const QString &method, QVariantList arguments, QVariantMap options,
+                            Step next)
 {
-    step = next;
-    const QString token = QStringLiteral("norvane%1").arg(++tokens);
+    pendingStep = next;
+    const QString token = QStringLiteral("norvane%1").arg(++handleTokenCount);
     // The portal names the request object after the caller and the token, so the Response
     // can be listened for before the call is made: it cannot be missed.
     const QString sender = bus->baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
@@ -94,14 +138,22 @@ void PortalSession::request(Step next, const QString &method, QVariantList argum
                                                        QString::fromLatin1(screenCast), method);
     call.setArguments(arguments);
     auto *watcher = new QDBusPendingCallWatcher(bus->asyncCall(call), this);
+    const QString path = requestPath;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, method](QDBusPendingCallWatcher *w) {
+            [this, path](QDBusPendingCallWatcher *w) {
                 w->deleteLater();
-                if (w->isError()) {
-                    const QDBusError e = w->error();
-                    fail(QStringLiteral("the desktop portal is not available (%1: %2)")
-                             .arg(e.name(), e.message()));
-                }
+                // Only the call still waited for: a refused one was already asked again.
+                if (!w->isError() || path != requestPath)
+                    return;
+                bus->disconnect(QString::fromLatin1(portalService), requestPath,
+                                QString::fromLatin1(requestInterface), QStringLiteral("Response"),
+                                this, SLOT(onResponse(uint, QVariantMap)));
+                if (askAgainWithoutToken())
+                    return;
+                const QDBusError e = w->error();
+                fail(CopyFailure::PortalUnavailable, "portal-unavailable",
+                     QStringLiteral("the desktop portal is not available (%1: %2)")
+                         .arg(e.name(), e.message()));
             });
 }
 
@@ -110,73 +162,87 @@ void PortalSession::onResponse(uint response, const QVariantMap &results)
     bus->disconnect(QString::fromLatin1(portalService), requestPath,
                     QString::fromLatin1(requestInterface), QStringLiteral("Response"), this,
                     SLOT(onResponse(uint, QVariantMap)));
-    if (response == cancelledByUser) {
-        fail(QStringLiteral("the screen share was cancelled"));
-        return;
-    }
-    if (response != 0) {
-        fail(QStringLiteral("the desktop portal refused the screen share (response %1)")
+    const Step step = pendingStep;
+    pendingStep = nullptr;
+    if (response == 0 && step) {
+        (this->*step)(results);
+    } else if (response == cancelledByUser) {
+        fail(CopyFailure::ShareCancelled, "share-cancelled",
+             QStringLiteral("the screen share was cancelled"));
+    } else if (!askAgainWithoutToken()) {
+        fail(CopyFailure::ShareRefused, "share-refused",
+             QStringLiteral("the desktop portal refused the screen share (response %1)")
                  .arg(response));
+    }
+}
+
+void PortalSession::createSession()
+{
+    QVariantMap options;
+    options.insert(QStringLiteral("session_handle_token"),
+                   QStringLiteral("norvane%1").arg(++handleTokenCount));
+    request(QStringLiteral("CreateSession"), {}, options, &PortalSession::onSessionCreated);
+}
+
+void PortalSession::onSessionCreated(const QVariantMap &results)
+{
+    sessionHandle = results.value(QStringLiteral("session_handle")).toString();
+    // The desktop may end the share at any time (the user revokes it, its service stops).
+    bus->connect(QString::fromLatin1(portalService), sessionHandle,
+                 QString::fromLatin1(sessionInterface), QStringLiteral("Closed"), this,
+                 SLOT(onSessionClosed(QDBusMessage)));
+    QVariantMap options;
+    options.insert(QStringLiteral("types"), monitorSource);
+    options.insert(QStringLiteral("multiple"), false);
+    if (const uint cursor = cursorModeFor(availableCursorModes()))
+        options.insert(QStringLiteral("cursor_mode"), cursor);
+    options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
+    const QString token = savedRestoreToken();
+    restoreTokenSent = plausibleRestoreToken(token);
+    if (restoreTokenSent)
+        options.insert(QStringLiteral("restore_token"), token);
+    else if (!token.isEmpty())
+        saveRestoreToken(QString());
+    request(QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(sessionHandle))},
+            options, &PortalSession::onSourcesSelected);
+}
+
+void PortalSession::onSourcesSelected(const QVariantMap &)
+{
+    request(QStringLiteral("Start"),
+            {QVariant::fromValue(QDBusObjectPath(sessionHandle)), QString()}, {},
+            &PortalSession::onStarted);
+}
+
+void PortalSession::onStarted(const QVariantMap &results)
+{
+    // A token for the next run, so the desktop asks only once.
+    const QString token = results.value(QStringLiteral("restore_token")).toString();
+    if (!token.isEmpty())
+        saveRestoreToken(token);
+    // streams: a(ua{sv}), the PipeWire node of each chosen source; one was asked for.
+    const QDBusArgument streams = results.value(QStringLiteral("streams")).value<QDBusArgument>();
+    uint node = 0;
+    bool found = false;
+    streams.beginArray();
+    while (!streams.atEnd()) {
+        uint id = 0;
+        QVariantMap properties;
+        streams.beginStructure();
+        streams >> id >> properties;
+        streams.endStructure();
+        if (!found) {
+            node = id;
+            found = true;
+        }
+    }
+    streams.endArray();
+    if (!found) {
+        fail(CopyFailure::ShareRefused, "share-refused",
+             QStringLiteral("the desktop portal offered no screen"));
         return;
     }
-
-    switch (step) {
-    case Step::CreateSession: {
-        sessionHandle = results.value(QStringLiteral("session_handle")).toString();
-        QVariantMap options;
-        options.insert(QStringLiteral("types"), monitorSource);
-        options.insert(QStringLiteral("multiple"), false);
-        if (const uint cursor = cursorModeFor(availableCursorModes()))
-            options.insert(QStringLiteral("cursor_mode"), cursor);
-        options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
-        const QString token = QSettings(QString::fromLatin1(settingsOrganization),
-                                        QString::fromLatin1(settingsApplication))
-                                  .value(QString::fromLatin1(restoreTokenKey))
-                                  .toString();
-        if (!token.isEmpty())
-            options.insert(QStringLiteral("restore_token"), token);
-        request(Step::SelectSources, QStringLiteral("SelectSources"),
-                {QVariant::fromValue(QDBusObjectPath(sessionHandle))}, options);
-        break;
-    }
-    case Step::SelectSources:
-        request(Step::Start, QStringLiteral("Start"),
-                {QVariant::fromValue(QDBusObjectPath(sessionHandle)), QString()}, {});
-        break;
-    case Step::Start: {
-        // A token for the next run, so the desktop asks only once.
-        const QString token = results.value(QStringLiteral("restore_token")).toString();
-        if (!token.isEmpty()) {
-            QSettings(QString::fromLatin1(settingsOrganization),
-                      QString::fromLatin1(settingsApplication))
-                .setValue(QString::fromLatin1(restoreTokenKey), token);
-        }
-        // streams: a(ua{sv}), the PipeWire node of each chosen source; one was asked for.
-        const QDBusArgument streams =
-            results.value(QStringLiteral("streams")).value<QDBusArgument>();
-        uint node = 0;
-        bool found = false;
-        streams.beginArray();
-        while (!streams.atEnd()) {
-            uint id = 0;
-            QVariantMap properties;
-            streams.beginStructure();
-            streams >> id >> properties;
-            streams.endStructure();
-            if (!found) {
-                node = id;
-                found = true;
-            }
-        }
-        streams.endArray();
-        if (!found) {
-            fail(QStringLiteral("the desktop portal offered no screen"));
-            return;
-        }
-        openStream(node);
-        break;
-    }
-    }
+    openStream(node);
 }
 
 uint PortalSession::availableCursorModes()
@@ -197,29 +263,77 @@ void PortalSession::openStream(uint node)
     call.setArguments({QVariant::fromValue(QDBusObjectPath(sessionHandle)), QVariantMap()});
     const QDBusReply<QDBusUnixFileDescriptor> reply = bus->call(call);
     if (!reply.isValid() || !reply.value().isValid()) {
-        fail(QStringLiteral("no PipeWire remote from the desktop portal (%1)")
+        fail(CopyFailure::PortalUnavailable, "portal-unavailable",
+             QStringLiteral("no PipeWire remote from the desktop portal (%1)")
                  .arg(reply.error().message()));
         return;
     }
     // The reply keeps its own descriptor; PipeWire takes over a duplicate.
     const int fd = fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 3);
     if (fd < 0) {
-        fail(QStringLiteral("cannot keep the PipeWire remote's socket"));
+        fail(CopyFailure::PortalUnavailable, "portal-unavailable",
+             QStringLiteral("cannot keep the PipeWire remote's socket"));
         return;
     }
-    stream = std::make_unique<PipeWireStream>(sink);
+    stream = std::make_unique<PipeWireStream>(sinks.picture, [this](const char *key,
+                                                                    const std::string &why) {
+        // On PipeWire's thread; told on this one, where the stream is owned.
+        QMetaObject::invokeMethod(
+            this,
+            [this, key, why] { fail(CopyFailure::StreamEnded, key, QString::fromStdString(why)); },
+            Qt::QueuedConnection);
+    });
     std::string error;
     if (!stream->connect(fd, node, error)) {
         stream.reset();
-        fail(QString::fromStdString(error));
+        fail(CopyFailure::StreamEnded, "stream-failed", QString::fromStdString(error));
     }
 }
 
-void PortalSession::fail(const QString &why)
+void PortalSession::onSessionClosed(const QDBusMessage &message)
+{
+    // A refused session closes after its Response, when a new one may already be asked for.
+    if (message.path() != sessionHandle)
+        return;
+    stream.reset();
+    fail(CopyFailure::StreamEnded, "session-closed",
+         QStringLiteral("the desktop ended the screen share"));
+}
+
+bool PortalSession::askAgainWithoutToken()
+{
+    if (!restoreTokenSent || failed)
+        return false;
+    restoreTokenSent = false;
+    saveRestoreToken(QString());
+    Report::once("restore-token-refused",
+                 "Screen capture: the desktop portal refused the saved permission; asking again");
+    closeSession();
+    createSession();
+    return true;
+}
+
+void PortalSession::closeSession()
+{
+    if (sessionHandle.isEmpty())
+        return;
+    bus->disconnect(QString::fromLatin1(portalService), sessionHandle,
+                    QString::fromLatin1(sessionInterface), QStringLiteral("Closed"), this,
+                    SLOT(onSessionClosed(QDBusMessage)));
+    bus->asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(portalService), sessionHandle,
+                                                  QString::fromLatin1(sessionInterface),
+                                                  QStringLiteral("Close")));
+    sessionHandle.clear();
+}
+
+void PortalSession::fail(CopyFailure why, const char *key, const QString &reason)
 {
     if (failed)
         return;
     failed = true;
-    std::fprintf(stderr, "Screen capture: %s; nothing is sent\n", qPrintable(why));
-    std::fflush(stderr);
+    const char *const outcome =
+        why == CopyFailure::StreamEnded ? "; the screen is no longer sent" : "; nothing is sent";
+    Report::once(key, "Screen capture: " + reason.toStdString() + outcome);
+    if (sinks.failed)
+        sinks.failed(why);
 }

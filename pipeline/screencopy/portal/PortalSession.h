@@ -1,13 +1,16 @@
 #pragma once
 
 #include "PipeWireStream.h"
+#include "ScreenCopy.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 // The ScreenCast conversation with xdg-desktop-portal, on a private session-bus connection:
@@ -15,14 +18,23 @@
 // offers, permission kept until revoked, with the restore token from the user's settings),
 // Start, OpenPipeWireRemote; then the stream.
 // Every step answers through a Response signal, so the object lives in a thread with an event
-// loop. A refusal, a cancelled dialog or a missing portal is said once on stderr and nothing
-// more happens. Destroying it ends the stream and the connection, which ends the portal's
-// session.
+// loop. A saved token the portal refuses is forgotten and the session asked for again without
+// it. A refusal, a cancelled dialog, a missing portal, or a stream that ends (the session is
+// closed, the stream fails or its remote goes away) is said once on stderr and handed to the
+// failure sink; nothing more happens. Destroying it ends the stream and the connection, which
+// ends the portal's session.
 class PortalSession : public QObject
 {
     Q_OBJECT
 public:
-    explicit PortalSession(PipeWireStream::Sink sink);
+    // Pictures come on PipeWire's thread; the first failure on the session's own thread.
+    struct Sinks
+    {
+        PipeWireStream::Sink picture;
+        std::function<void(CopyFailure)> failed;
+    };
+
+    explicit PortalSession(Sinks sinks);
     ~PortalSession() override;
 
     void start();
@@ -31,28 +43,42 @@ public:
     static const char *const settingsOrganization;
     static const char *const settingsApplication;
     static const char *const restoreTokenKey;
+    // Whether a saved token is worth sending: the portal's tokens are UUIDs, it refuses
+    // anything else, and a long one can cost the bus connection.
+    static bool plausibleRestoreToken(const QString &token);
 
 private slots:
     void onResponse(uint response, const QVariantMap &results);
+    void onSessionClosed(const QDBusMessage &message);
 
 private:
-    enum class Step { CreateSession, SelectSources, Start };
+    // The handler of one step's successful Response.
+    using Step = void (PortalSession::*)(const QVariantMap &results);
 
     // Calls a ScreenCast method whose last argument is the options, with a handle token whose
-    // Response comes to onResponse().
-    void request(Step next, const QString &method, QVariantList arguments, QVariantMap options);
+    // Response goes to next.
+    void request(const QString &method, QVariantList arguments, QVariantMap options, Step next);
+    void createSession();
+    void onSessionCreated(const QVariantMap &results);
+    void onSourcesSelected(const QVariantMap &results);
+    void onStarted(const QVariantMap &results);
     void openStream(uint node);
+    // After the portal refused a step that carried the saved token: forgets the token and
+    // starts a new session without it. False when no token was sent.
+    bool askAgainWithoutToken();
+    void closeSession();
+    void fail(CopyFailure why, const char *key, const QString &reason);
     // The ScreenCast's AvailableCursorModes, or 0 when the portal does not say.
     uint availableCursorModes();
-    void fail(const QString &why);
 
-    PipeWireStream::Sink sink;
+    Sinks sinks;
     QString connectionName;
     std::unique_ptr<QDBusConnection> bus;
-    Step step = Step::CreateSession;
+    Step pendingStep = nullptr;
     QString requestPath;
     QString sessionHandle;
-    int tokens = 0;
+    int handleTokenCount = 0;
+    bool restoreTokenSent = false;
     bool failed = false;
     std::unique_ptr<PipeWireStream> stream;
 };
@@ -61,11 +87,11 @@ private:
 class PortalThread : public QThread
 {
 public:
-    explicit PortalThread(PipeWireStream::Sink sink) : sink(std::move(sink)) {}
+    explicit PortalThread(PortalSession::Sinks sinks) : sinks(std::move(sinks)) {}
 
 protected:
     void run() override;
 
 private:
-    PipeWireStream::Sink sink;
+    PortalSession::Sinks sinks;
 };
