@@ -1,15 +1,20 @@
 # Shared by the scripts: configure and build one flavour of the project.
-#   build_flavour <name> <build type> [sanitizers] [targets...]  -> build/<name>
-# With no targets, everything is built.
+#   build_flavour <name> <build type> [sanitizers] [-Doption=value...] [targets...]
+#   -> build/<name>
+# With no targets, everything is built. Options are given to CMake at every call.
 build_flavour() {
     local name=$1 type=$2 sanitize=${3:-}
     shift $(($# < 3 ? $# : 3))
-    local targets=()
+    local options=() targets=()
+    while [ $# -gt 0 ] && [ "${1#-D}" != "$1" ]; do
+        options+=("$1")
+        shift
+    done
     [ $# -eq 0 ] || targets=(--target "$@")
     local dir="$root/build/$name"
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ ${#options[@]} -gt 0 ]; then
         cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DNORVANE_SANITIZE="$sanitize" \
-            >"$root/build/$name.configure.log" || {
+            "${options[@]}" >"$root/build/$name.configure.log" || {
             cat "$root/build/$name.configure.log"
             return 1
         }
