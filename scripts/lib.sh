@@ -27,6 +27,11 @@ build_flavour() {
     return $rc
 }
 
+# The project's version (CMakeLists.txt), as CMake read it into a configured build folder.
+project_version() {
+    sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/build/${1:-package}/CMakeCache.txt"
+}
+
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Makes Debian's source packages reachable for `apt-get source`: a deb-src entry with the same
