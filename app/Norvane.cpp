@@ -77,8 +77,14 @@ Norvane::Norvane(QWidget *parent, const ScreenProvider *screens)
     ui.label_2->setVisible(false);
     ui.audioCmb->setVisible(false);
 
-    // A failed start-up is not shown: the window opens all the same and sending stays mute.
+    // The window opens whether or not a sender could be made; the first press of send says
+    // why there is none.
     sendThread->initNDI();
+    // Reported on the capture's threads; told on this one.
+    sendThread->setCaptureFailureListener([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { tellCaptureFailure(); }, Qt::QueuedConnection);
+    });
 
     trayIcon = new QSystemTrayIcon(this);
     trayIcon->setIcon(QIcon(QString::fromLatin1(windowIconPath)));
@@ -94,6 +100,8 @@ Norvane::~Norvane()
     // The icon leaves the notification area before anything else of the window goes.
     delete trayIcon;
     trayIcon = nullptr;
+    // No capture thread may post to a window on its way out.
+    sendThread->stopSend();
     delete desktop;
     desktop = nullptr;
 }
@@ -160,16 +168,13 @@ void Norvane::OnSendBtn()
 
 void Norvane::tellWhyNothingIsSent()
 {
-    // Once is enough: the button keeps working as a toggle either way.
-    if (toldWhyNothingIsSent)
-        return;
     QString why;
     switch (sendThread->senderStatus()) {
     case SendThread::SenderStatus::Created:
         return;
     case SendThread::SenderStatus::NotInitialised:
     case SendThread::SenderStatus::NoRuntime:
-        why = tr("未找到 NDI 运行库，画面不会发送。请安装 NDI Tools（ndi.video/tools）。");
+        why = tr("未找到 NDI 运行库，画面不会发送。请安装 NDI 运行库（ndi.video）。");
         break;
     case SendThread::SenderStatus::InitializeFailed:
         why = tr("NDI 运行库无法初始化（需要支持 SSE4.2 的处理器），画面不会发送。");
@@ -178,7 +183,47 @@ void Norvane::tellWhyNothingIsSent()
         why = tr("无法创建名为“NDI”的发送端，画面不会发送。本机可能已有其他程序以此名称发送。");
         break;
     }
-    toldWhyNothingIsSent = true;
+    tellUser(QStringLiteral("sender"), why);
+}
+
+void Norvane::tellCaptureFailure()
+{
+    // Reported by a run that may have ended since.
+    if (!isSending)
+        return;
+    const CopyFailure failure = sendThread->captureFailure();
+    QString why;
+    switch (failure) {
+    case CopyFailure::None:
+        return;
+    case CopyFailure::PortalUnavailable:
+        why = tr("无法使用桌面的屏幕共享服务（xdg-desktop-portal），画面不会发送。");
+        break;
+    case CopyFailure::ShareCancelled:
+        why = tr("屏幕共享已取消，画面不会发送。停止后再次开始发送，可重新选择屏幕。");
+        break;
+    case CopyFailure::ShareRefused:
+        why = tr("桌面拒绝了屏幕共享，画面不会发送。");
+        break;
+    case CopyFailure::StreamEnded:
+        why = tr("桌面的屏幕画面已中断，接收端只收到黑色画面。停止后再次开始发送即可恢复。");
+        break;
+    case CopyFailure::UnsupportedFormat:
+        why = tr("不支持此屏幕的像素格式，接收端只收到黑色画面。");
+        break;
+    case CopyFailure::UnusableSize:
+        why = tr("此屏幕的尺寸无法以 NDI 发送，接收端收不到画面。");
+        break;
+    }
+    tellUser(QStringLiteral("capture-%1").arg(int(failure)), why);
+}
+
+void Norvane::tellUser(const QString &key, const QString &why)
+{
+    // Once is enough: the button keeps working as a toggle either way.
+    if (told.contains(key))
+        return;
+    told.insert(key);
     if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages()) {
         trayIcon->showMessage(tr("无法发送"), why, QSystemTrayIcon::Warning, noticeMs);
         return;

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+#include <QSet>
+#include <QString>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -53,9 +55,13 @@ private:
     void InitScreenList();
     void InitScreenList(const ScreenProvider &screens);
     void InitTrayMenu();
-    // Sending was started without a sender: tells the user why, once, in the tray's
-    // notification or, without a tray, in the window.
+    // Sending was started without a sender: tells the user why.
     void tellWhyNothingIsSent();
+    // The running capture gives receivers no picture of the screen: tells the user why.
+    void tellCaptureFailure();
+    // Tells the user why, once for each kind of trouble (named by key), in the tray's
+    // notification or, without a tray, in a line in the window.
+    void tellUser(const QString &key, const QString &why);
 
     Ui_NorvaneClass ui;
     SendThread *sendThread;
@@ -66,7 +72,7 @@ private:
     QMenu *trayMenu;
     QList<QRect> screenGeometries;
     QRect captureRect;
-    // The in-window notice of tellWhyNothingIsSent(), made only when needed.
+    // The in-window line of tellUser(), made only when needed.
     QLabel *notice = nullptr;
-    bool toldWhyNothingIsSent = false;
+    QSet<QString> told;
 };

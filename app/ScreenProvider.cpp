@@ -3,6 +3,7 @@
 #include <QDesktopWidget>
 #include <QGuiApplication>
 #include <QScreen>
+#include <qpa/qplatformscreen.h>
 
 // The desktop object's numbered-screen calls are deprecated in later Qt 5 releases, but they
 // are exactly the numbering (-1 = primary, unknown number = empty rectangle) the list needs.
@@ -16,15 +17,21 @@ int DesktopScreenProvider::numScreens() const
 
 QRect DesktopScreenProvider::screenGeometry(int screen) const
 {
-    // Qt's sizes are logical on a scaled screen (Wayland output scale, QT_SCALE_FACTOR), while
-    // copies and receivers work in the screen's physical pixels; the top-left corner stays as
-    // Qt gives it.
     const QRect logical = desktop->screenGeometry(screen);
     const QScreen *s =
         screen < 0 ? QGuiApplication::primaryScreen() : QGuiApplication::screens().value(screen);
-    const qreal ratio = s ? s->devicePixelRatio() : 1.0;
-    return QRect(logical.topLeft(),
-                 QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
+    if (!s || logical.isEmpty())
+        return logical;
+    // Copies and receivers work in the screen's physical pixels, while Qt's sizes are logical
+    // on a scaled desktop. The platform's own geometry is in physical pixels on X11 and
+    // Windows (Qt keeps a screen's position there and divides only its size, with rounding
+    // that multiplying back cannot undo); on Wayland it is the output's logical size, which
+    // the output's scale turns into pixels.
+    const QPlatformScreen *platform = s->handle();
+    const QRect native = platform->geometry();
+    const qreal ratio = platform->devicePixelRatio();
+    return QRect(native.topLeft(),
+                 QSize(qRound(native.width() * ratio), qRound(native.height() * ratio)));
 }
 
 QT_WARNING_POP

@@ -1,7 +1,6 @@
 #include "ToolkitEnvironment.h"
 
-#include "WaylandSession.h"
-#include "XcbConnection.h"
+#include "DesktopSession.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -25,7 +24,7 @@ void setUnlessSet(const char *name, const char *value)
 
 } // namespace
 
-void prepareToolkitEnvironment()
+void preparePlatformEnvironment()
 {
     setUnlessSet("QT_XCB_GL_INTEGRATION", "none");
     // In a Wayland session the window is a Wayland client (XWayland only as a fallback), so it
@@ -35,11 +34,13 @@ void prepareToolkitEnvironment()
 
     if (qEnvironmentVariableIsSet("QT_FONT_DPI") || !qEnvironmentVariableIsSet("DISPLAY"))
         return;
-    const XcbConnection x;
-    if (!x)
+    XScreenSize screen;
+    if (!xScreenSize(screen))
         return;
-    const xcb_screen_t *screen = x.screen();
-    if (!plausibleDpi(screen->width_in_pixels, screen->width_in_millimeters) ||
-        !plausibleDpi(screen->height_in_pixels, screen->height_in_millimeters))
+    // Without a resolution from the desktop, Qt 5 takes the screen's physical one, and would
+    // scale the window by it: by 100/96 on a screen of 100 dots per inch. Desktops mean 96
+    // then, as other toolkits (and later Qt) take it.
+    if (!xDesktopSetsDpi() || !plausibleDpi(screen.widthPixels, screen.widthMillimetres) ||
+        !plausibleDpi(screen.heightPixels, screen.heightMillimetres))
         qputenv("QT_FONT_DPI", "96");
 }

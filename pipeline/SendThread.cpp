@@ -3,13 +3,10 @@
 #include "ExitSignal.h"
 #include "NdiRuntime.h"
 #include "NdiSettings.h"
+#include "Report.h"
 #include "XCaptureThread.h"
 
-#include <QMutexLocker>
-
 #include <chrono>
-#include <climits>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -29,8 +26,11 @@ std::atomic<SendThread::ClockNs> clockNs{&steadyNs};
 // How long the loop waits for a frame before looking at its flags again. Short, so that a
 // stop is noticed quickly even if nothing wakes the wait.
 constexpr unsigned long framePollMs = 30;
-// The pause after a frame handed to NDI.
+// A pause after each frame handed to NDI, so that even a runtime that returns at once (one that
+// does not pace, or drops frames) leaves the capture thread and the rest of the machine room.
 constexpr unsigned long pauseAfterSendMs = 10;
+// After the interrupt signal the loop only waits for its stop; a stop wakes it at once.
+constexpr unsigned long idleWaitMs = 1000;
 // Without a sender, frames are dropped at about the frame rate, as a clocked sender would
 // take them, rather than as fast as the screen can be copied.
 constexpr unsigned long dropPeriodMs = 33;
@@ -63,8 +63,8 @@ bool SendThread::initNDI()
     }
     if (!ndi->initialize()) {
         status = SenderStatus::InitializeFailed;
-        std::fprintf(stderr, "The NDI runtime could not be initialised (it needs a processor "
-                             "with SSE4.2); nothing will be sent.\n");
+        Report::once("ndi-initialize", "The NDI runtime could not be initialised (it needs a "
+                                       "processor with SSE4.2); nothing will be sent.");
         return false;
     }
     ExitSignal::installHandlers();
@@ -73,14 +73,24 @@ bool SendThread::initNDI()
     sender = ndi->send_create(&create);
     if (!sender) {
         status = SenderStatus::CreateFailed;
-        std::fprintf(stderr,
+        Report::once("ndi-send-create",
                      "The NDI sender \"NDI\" could not be created; most likely another program "
                      "on this machine is already sending under that name. Nothing will be "
-                     "sent.\n");
+                     "sent.");
         return false;
     }
     status = SenderStatus::Created;
     return true;
+}
+
+CopyFailure SendThread::captureFailure() const
+{
+    return XCaptureThread::instance().copyFailure();
+}
+
+void SendThread::setCaptureFailureListener(std::function<void()> listener)
+{
+    captureFailureListener = std::move(listener);
 }
 
 void SendThread::startSend(int width, int height, int left, int top)
@@ -89,34 +99,41 @@ void SendThread::startSend(int width, int height, int left, int top)
     if (isRunning())
         stopSend();
 
-    XCaptureThread::instance().startCapture(width, height, left, top);
+    XCaptureThread &capture = XCaptureThread::instance();
+    capture.setFailureListener(captureFailureListener);
+    capture.startCapture(width, height, left, top);
     allocateSendBuffer(width, height);
-    sentInRun = false;
 
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         running = true;
+        loopActive = true;
     }
     start(QThread::InheritPriority);
 }
 
 void SendThread::stopSend()
 {
+    // Lock order: this engine's mutex, then (inside stopCapture) the capture engine's. The send
+    // thread takes this engine's mutex only in its pauses and at its end, never while it holds
+    // the capture engine's (waitFrame() has returned by then), so neither wait below can block
+    // the other.
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         running = false;
-        stopped.wakeAll();
+        wake.notify_all();
     }
     {
-        // Lock order: this engine's mutex, then (inside stopCapture) the capture engine's.
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         XCaptureThread::instance().stopCapture();
     }
+    // The run's end as the send thread marks it, under the mutex, so that what it wrote is seen
+    // here; QThread::wait() then only joins a thread that is done.
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [this] { return !loopActive; });
+    }
     wait();
-    std::lock_guard<std::mutex> ended(runEnded);
-    if (sentInRun)
-        sendBlackFrame();
-    sentInRun = false;
 }
 
 void SendThread::sendBlackFrame()
@@ -131,28 +148,30 @@ void SendThread::sendBlackFrame()
 
 void SendThread::pauseUntilStopped(unsigned long ms)
 {
-    QMutexLocker lock(&mutex);
-    if (running)
-        stopped.wait(&mutex, ms);
+    std::unique_lock<std::mutex> lock(mutex);
+    wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !running; });
 }
 
 void SendThread::run()
 {
-    struct EndMark
-    {
-        std::mutex &m;
-        ~EndMark() { std::lock_guard<std::mutex> lock(m); }
-    } endMark{runEnded};
+    sendFrames();
+    std::lock_guard<std::mutex> lock(mutex);
+    loopActive = false;
+    wake.notify_all();
+}
 
+void SendThread::sendFrames()
+{
     std::int64_t windowStart = clockNs.load()();
     if (!running)
         return;
     XCaptureThread &capture = XCaptureThread::instance();
+    bool sentInRun = false;
     do {
         if (exitRequested) {
             // Nothing more is sent in this run or any later one; sleep until the stop.
             while (running)
-                pauseUntilStopped(ULONG_MAX);
+                pauseUntilStopped(idleWaitMs);
             break;
         }
         // Sleeps on the capture engine's condition while the queue is empty.
@@ -186,6 +205,9 @@ void SendThread::run()
         ++sentFrameCount;
         msleep(pauseAfterSendMs);
     } while (running);
+    // The runtime keeps serving the last frame it was handed to receivers that connect later.
+    if (sentInRun)
+        sendBlackFrame();
 }
 
 void SendThread::allocateSendBuffer(int width, int height)

@@ -2,12 +2,14 @@
 
 #include <Processing.NDI.Lib.h>
 
-#include <QMutex>
+#include "ScreenCopy.h"
+
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -35,6 +37,12 @@ public:
     enum class SenderStatus { NotInitialised, Created, NoRuntime, InitializeFailed, CreateFailed };
     SenderStatus senderStatus() const { return status; }
 
+    // Why the running capture gives receivers no picture of the screen (None when it does),
+    // and a listener called on any thread when that changes during a run; set before the
+    // first start. The window tells the user, as it does for senderStatus().
+    CopyFailure captureFailure() const;
+    void setCaptureFailureListener(std::function<void()> listener);
+
     // A steady clock in nanoseconds. Tests put in their own to get exact figures; null puts
     // the real steady clock back. Only while no engine is sending.
     using ClockNs = std::int64_t (*)();
@@ -47,6 +55,8 @@ protected:
     void run() override;
 
 private:
+    // The loop of run(), until running is cleared.
+    void sendFrames();
     // Sleeps up to ms milliseconds, or until stopSend() clears running.
     void pauseUntilStopped(unsigned long ms);
     // Hands NDI one black frame of the run's size, so that the sender, which serves its last
@@ -58,7 +68,13 @@ private:
     NDIlib_video_frame_v2_t videoFrame;
     NDIlib_send_instance_t sender = nullptr;
     std::atomic<bool> running{false};
-    QMutex mutex;
+    // Guards the writes of running and loopActive. Standard primitives, as in the capture engine
+    // (XCaptureThread.h says why).
+    std::mutex mutex;
+    // Wakes the send thread's pauses at a stop, and stopSend() when the thread's run is over.
+    std::condition_variable wake;
+    // From startSend() until run() has done its last step; stopSend() waits for it to clear.
+    bool loopActive = false;
 
     // The runtime's table as initNDI() found it; null when there is none.
     const NdiApi *ndi = nullptr;
@@ -67,13 +83,5 @@ private:
     std::unique_ptr<uint8_t[]> sendBuffer;
     std::size_t sendBufferBytes = 0;
     SenderStatus status = SenderStatus::NotInitialised;
-    // The send thread handed a picture to NDI in this run; read by stopSend() once the thread
-    // has ended.
-    bool sentInRun = false;
-    // Wakes the send thread's pauses when stopSend() clears running.
-    QWaitCondition stopped;
-    // Taken by run() as its very last step and by stopSend() after wait(): the same hand-over
-    // as QThread::wait(), but on a lock ThreadSanitizer can see (Qt's own runs on futexes
-    // inside the uninstrumented library).
-    std::mutex runEnded;
+    std::function<void()> captureFailureListener;
 };

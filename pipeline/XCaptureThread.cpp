@@ -1,19 +1,31 @@
 #include "XCaptureThread.h"
 
+#include "Report.h"
+
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace {
 // How long the capture waits before it tries again after a frame buffer could not be had.
 constexpr int allocationRetryMs = 50;
+
+void reportUnsendable(int width, int height)
+{
+    Report::once("unsendable-size", "Frames of " + std::to_string(width) + "x" +
+                                        std::to_string(height) +
+                                        " pixels cannot be sent over NDI (a side under 2 "
+                                        "pixels, or more than 2 GiB a frame); receivers get no "
+                                        "picture.");
+}
 } // namespace
 
 XCaptureThread &XCaptureThread::instance()
 {
-    // A function-local static: constructed by the first call, safely against concurrent first
-    // calls, and destroyed at process exit.
+    // Made on first use, when sending first starts or stops, so a program that never sends never
+    // opens the platform's screen; the language makes the first use safe from two threads.
     static XCaptureThread engine;
     return engine;
 }
@@ -29,9 +41,15 @@ void XCaptureThread::adoptScreenCopy(std::unique_ptr<ScreenCopy> copy)
     screenCopy = std::move(copy);
     if (screenCopy) {
         screenCopy->setWakeUp([this] {
-            std::lock_guard<std::mutex> lock(mutex);
-            copyWoke = true;
-            placeFreed.notify_all();
+            bool changed = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                copyMayHaveFrame = true;
+                captureWake.notify_all();
+                changed = failureChangedLocked();
+            }
+            if (changed)
+                tellFailureListener();
         });
     }
 }
@@ -46,12 +64,16 @@ XCaptureThread::~XCaptureThread()
 void XCaptureThread::startCapture(int width, int height, int left, int top)
 {
     stopCapture();
+    bool failed = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopFlag = false;
         // A negative or unusable size is treated as empty, as a zero one is: it must not
         // become a negative or overflowing allocation.
         const bool usable = frameByteCount(width, height) > 0;
+        rectangleUnsendable = unsendableSize(width, height);
+        if (rectangleUnsendable)
+            reportUnsendable(width, height);
         this->width = usable ? width : 0;
         this->height = usable ? height : 0;
         this->left = left;
@@ -61,7 +83,10 @@ void XCaptureThread::startCapture(int width, int height, int left, int top)
             screenCopy->begin(this->width, this->height, left, top);
             copyPrepared = true;
         }
+        failed = failureChangedLocked();
     }
+    if (failed)
+        tellFailureListener();
     start(QThread::InheritPriority);
 }
 
@@ -75,8 +100,11 @@ void XCaptureThread::stopCapture()
             frames.pop_front();
         endDue = copyPrepared;
         copyPrepared = false;
+        unusableSize = false;
+        // The next run's failure is news again, even if it is the same.
+        heardFailure = CopyFailure::None;
         ++stopCount;
-        placeFreed.notify_all();
+        captureWake.notify_all();
         frameAdded.notify_all();
     }
     // The mutex is released before the wait, so the capture thread can take it, find the
@@ -92,7 +120,7 @@ FramePtr XCaptureThread::takeFront()
 {
     FramePtr frame = std::move(frames.front());
     frames.pop_front();
-    placeFreed.notify_one();
+    captureWake.notify_one();
     return frame;
 }
 
@@ -128,11 +156,58 @@ void XCaptureThread::setScreenCopy(std::unique_ptr<ScreenCopy> copy)
     old.reset();
 }
 
+CopyFailure XCaptureThread::copyFailure()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return failureLocked();
+}
+
+void XCaptureThread::setFailureListener(std::function<void()> listener)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    failureListener = std::move(listener);
+}
+
+CopyFailure XCaptureThread::failureLocked() const
+{
+    if (!copyPrepared)
+        return CopyFailure::None;
+    if (unusableSize)
+        return CopyFailure::UnusableSize;
+    return screenCopy ? screenCopy->failure() : CopyFailure::None;
+}
+
+bool XCaptureThread::failureChangedLocked()
+{
+    const CopyFailure now = failureLocked();
+    if (now == heardFailure)
+        return false;
+    heardFailure = now;
+    return now != CopyFailure::None;
+}
+
+void XCaptureThread::tellFailureListener()
+{
+    std::function<void()> listener;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        listener = failureListener;
+    }
+    if (listener)
+        listener();
+}
+
 void XCaptureThread::run()
 {
     if (stopFlag)
         return;
+    // Told outside the mutex, at the top of the next turn.
+    bool failureNews = false;
     for (;;) {
+        if (failureNews) {
+            failureNews = false;
+            tellFailureListener();
+        }
         {
             std::unique_lock<std::mutex> lock(mutex);
             // No copy once stopCapture() has released the copy's resources.
@@ -140,11 +215,11 @@ void XCaptureThread::run()
                 return;
             int frameWidth = width;
             int frameHeight = height;
-            copyWoke = false;
+            copyMayHaveFrame = false;
             if (frames.size() >= static_cast<std::size_t>(capacity)) {
                 // Full: sleep until popFrame()/waitFrame() frees a place or a stop arrives,
                 // then capture in the very next turn.
-                placeFreed.wait(lock, [&] {
+                captureWake.wait(lock, [&] {
                     return stopFlag || frames.size() < static_cast<std::size_t>(capacity);
                 });
                 continue;
@@ -152,8 +227,16 @@ void XCaptureThread::run()
             if (screenCopy && !screenCopy->frameReady(frameWidth, frameHeight)) {
                 // Nothing to hand out (a stream before its first picture, or refused): sleep
                 // until the copy has a frame or a stop arrives.
-                placeFreed.wait(lock, [&] { return stopFlag || copyWoke; });
+                captureWake.wait(lock, [&] { return stopFlag || copyMayHaveFrame; });
                 continue;
+            }
+            // Found at the first frame, and whenever a stream's pictures change size.
+            const bool unsendable = rectangleUnsendable || unsendableSize(frameWidth, frameHeight);
+            if (unsendable != unusableSize) {
+                unusableSize = unsendable;
+                if (unusableSize && !rectangleUnsendable)
+                    reportUnsendable(frameWidth, frameHeight);
+                failureNews = failureChangedLocked();
             }
             // The mutex is held for the whole copy, so a popFrame() or stopCapture() arriving
             // meanwhile waits until the copy is done.
@@ -165,8 +248,8 @@ void XCaptureThread::run()
             if (!frame->bytes) {
                 // Out of memory: this frame is skipped, not the program. Try again a little
                 // later rather than at once; a stop still ends the wait.
-                placeFreed.wait_for(lock, std::chrono::milliseconds(allocationRetryMs),
-                                    [&] { return bool(stopFlag); });
+                captureWake.wait_for(lock, std::chrono::milliseconds(allocationRetryMs),
+                                     [&] { return bool(stopFlag); });
                 continue;
             }
             // The buffer is fresh heap memory: a failed copy must not hand on whatever it held

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -34,6 +35,14 @@ inline int frameByteCount(int width, int height)
     return bytes <= INT_MAX ? static_cast<int>(bytes) : 0;
 }
 
+// A picture of this size that NDI cannot carry: it trims odd sizes to even ones (a side of one
+// pixel to nothing), and frames past the int byte count are never made. An empty size is not
+// one of these: it is a valid, if pointless, capture rectangle.
+inline bool unsendableSize(int width, int height)
+{
+    return width > 0 && height > 0 && (width < 2 || height < 2 || !frameByteCount(width, height));
+}
+
 // The capture engine: one process-wide thread that copies the capture rectangle into a new
 // frame buffer whenever the frame queue holds fewer than three.
 class XCaptureThread : public QThread
@@ -54,6 +63,13 @@ public:
     // Replaces the platform screen copy, e.g. with a test's fake. Only while idle.
     void setScreenCopy(std::unique_ptr<ScreenCopy> copy);
 
+    // Why the current run gives receivers no picture of the screen; None when it does, and
+    // while idle.
+    CopyFailure copyFailure();
+    // Called, on whichever thread noticed, when copyFailure() has changed during a run. It must
+    // not call back into the engine; a window posts itself a message.
+    void setFailureListener(std::function<void()> listener);
+
 protected:
     void run() override;
 
@@ -63,6 +79,11 @@ private:
     FramePtr takeFront();
     // Gives the screen copy the wake-up for its frames; the caller holds the mutex.
     void adoptScreenCopy(std::unique_ptr<ScreenCopy> copy);
+    // The caller holds the mutex: the run's failure, and whether it differs from the one the
+    // listener last heard of (then the caller tells it, once the mutex is released).
+    CopyFailure failureLocked() const;
+    bool failureChangedLocked();
+    void tellFailureListener();
 
     std::atomic<bool> stopFlag{false};
     const int capacity = 3;
@@ -75,10 +96,10 @@ private:
     // libQt5Core, so ThreadSanitizer cannot see it and reports every guarded access as a race.
     // The pthread-based standard primitives are understood by it.
     std::mutex mutex;
-    // Wakes the capture thread when a place in the queue frees up, the screen copy has a
+    // Wakes the capture thread when a place in the queue frees up, the screen copy may have a
     // frame, or a stop arrives, so a full queue or a copy with nothing to hand out costs no
     // CPU.
-    std::condition_variable placeFreed;
+    std::condition_variable captureWake;
     // Wakes waitFrame() when a frame is appended or a stop arrives.
     std::condition_variable frameAdded;
     // Counts stops, so that waitFrame() can tell a stop from a spurious wake-up.
@@ -87,5 +108,10 @@ private:
     // begin() was called on screenCopy and end() is still due (the "image" of a run).
     bool copyPrepared = false;
     // The screen copy said it may have a frame since the capture thread last asked.
-    bool copyWoke = false;
+    bool copyMayHaveFrame = false;
+    // The capture rectangle, or the frames the copy gives, have a size NDI cannot carry.
+    bool rectangleUnsendable = false;
+    bool unusableSize = false;
+    CopyFailure heardFailure = CopyFailure::None;
+    std::function<void()> failureListener;
 };

@@ -1,30 +1,41 @@
-# Shared by the scripts: configure and build one flavour of the project.
-#   build_flavour <name> <build type> [sanitizers] [-Doption=value...] [targets...]
-#   -> build/<name>
-# With no targets, everything is built. Options are given to CMake at every call.
-build_flavour() {
-    local name=$1 type=$2 sanitize=${3:-}
-    shift $(($# < 3 ? $# : 3))
-    local options=() targets=()
-    while [ $# -gt 0 ] && [ "${1#-D}" != "$1" ]; do
-        options+=("$1")
-        shift
+# Shared by the scripts. Configures a build folder once and builds it (everything, or the
+# targets given); the logs go beside the folder, and only warnings and errors are shown.
+#   build_tree <dir> [--toolchain <file>] [--target <name>]... [<cmake configure argument>]...
+build_tree() {
+    local dir=$1
+    shift
+    local configure=() targets=()
+    while [ $# -gt 0 ]; do
+        case $1 in
+        --toolchain) configure+=("-DCMAKE_TOOLCHAIN_FILE=$2"); shift 2 ;;
+        --target) targets+=(--target "$2"); shift 2 ;;
+        *) configure+=("$1"); shift ;;
+        esac
     done
-    [ $# -eq 0 ] || targets=(--target "$@")
-    local dir="$root/build/$name"
-    if [ ! -f "$dir/CMakeCache.txt" ] || [ ${#options[@]} -gt 0 ]; then
-        cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DNORVANE_SANITIZE="$sanitize" \
-            "${options[@]}" >"$root/build/$name.configure.log" || {
-            cat "$root/build/$name.configure.log"
+    mkdir -p "$dir"
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$dir" "${configure[@]}" >"$dir.configure.log" 2>&1 || {
+            cat "$dir.configure.log" >&2
             return 1
         }
     fi
     local rc=0
-    cmake --build "$dir" -j "$(nproc)" "${targets[@]}" -- --quiet \
-        >"$root/build/$name.build.log" 2>&1 || rc=$?
+    cmake --build "$dir" -j "${NORVANE_JOBS:-$(nproc)}" "${targets[@]}" -- --quiet \
+        >"$dir.build.log" 2>&1 || rc=$?
     # Progress and re-configure chatter hidden; warnings and errors shown.
-    grep -vE '^(\[|-- )' "$root/build/$name.build.log" || true
+    grep -vE '^(\[|-- )' "$dir.build.log" >&2 || true
     return $rc
+}
+
+# One flavour of the program for this machine: build/<name>.
+#   build_flavour <name> <build type> [sanitizers] [targets...]
+build_flavour() {
+    local name=$1 type=$2 sanitize=${3:-}
+    shift $(($# < 3 ? $# : 3))
+    local targets=() t
+    for t in "$@"; do targets+=(--target "$t"); done
+    build_tree "$root/build/$name" -DCMAKE_BUILD_TYPE="$type" -DNORVANE_SANITIZE="$sanitize" \
+        "${targets[@]}"
 }
 
 # The project's version (CMakeLists.txt), as CMake read it into a configured build folder.

@@ -217,6 +217,10 @@ void ZImageButton::paintEvent(QPaintEvent *event)
     }
 
     QPainter painter(this);
+    // On a scaled desktop the images are stretched to the screen's pixels: smoothly, or they
+    // come out jagged. At 100% they are drawn as they are.
+    if (devicePixelRatioF() != 1.0)
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const bool checked = isChecked();
     switch (m_drawState) {
     case Normal:

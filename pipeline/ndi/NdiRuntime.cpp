@@ -1,7 +1,8 @@
 #include "NdiRuntime.h"
 
+#include "Report.h"
+
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -19,19 +20,19 @@ const char *const standardNames[] = {"libndi.so.6", "libndi.so.5"};
 
 std::atomic<const NdiApi *> installed{nullptr};
 
-// The real runtime, loaded once and kept open until the process ends: the sender lives that
-// long and the runtime is never shut down.
-struct Real
+// The runtime found on this machine, searched for once and kept open until the process ends:
+// the sender lives that long and the runtime is never shut down.
+struct MachineRuntime
 {
     std::once_flag once;
     Loaded loaded;
 };
 
-Real &real()
+MachineRuntime &machineRuntime()
 {
     // Never destroyed: closing the library at exit would pull the code from under the
     // runtime's own threads, which live as long as the sender, that is to the very end.
-    static Real *const instance = new Real;
+    static MachineRuntime *const instance = new MachineRuntime;
     return *instance;
 }
 
@@ -46,7 +47,7 @@ void addFolder(std::vector<Candidate> &out, const std::string &dir)
         out.push_back({base + pathSeparator() + name, false});
 }
 
-template <typename F> bool take(const DynamicLibrary &library, const char *name, F &slot)
+template <typename F> bool resolveSymbol(const DynamicLibrary &library, const char *name, F &slot)
 {
     slot = reinterpret_cast<F>(library.symbol(name));
     return slot != nullptr;
@@ -70,24 +71,24 @@ std::vector<Candidate> searchOrder(const char *dirV6, const char *dirV5, const s
 bool resolve(const DynamicLibrary &library, NdiApi &table)
 {
     table = NdiApi();
-    bool ok = take(library, "NDIlib_initialize", table.initialize);
-    ok = take(library, "NDIlib_send_create", table.send_create) && ok;
-    ok = take(library, "NDIlib_send_send_video_v2", table.send_send_video_v2) && ok;
+    bool ok = resolveSymbol(library, "NDIlib_initialize", table.initialize);
+    ok = resolveSymbol(library, "NDIlib_send_create", table.send_create) && ok;
+    ok = resolveSymbol(library, "NDIlib_send_send_video_v2", table.send_send_video_v2) && ok;
     if (!ok) {
         table = NdiApi();
         return false;
     }
-    take(library, "NDIlib_version", table.version);
-    take(library, "NDIlib_send_destroy", table.send_destroy);
-    take(library, "NDIlib_send_get_no_connections", table.send_get_no_connections);
-    take(library, "NDIlib_find_create_v2", table.find_create_v2);
-    take(library, "NDIlib_find_wait_for_sources", table.find_wait_for_sources);
-    take(library, "NDIlib_find_get_current_sources", table.find_get_current_sources);
-    take(library, "NDIlib_find_destroy", table.find_destroy);
-    take(library, "NDIlib_recv_create_v3", table.recv_create_v3);
-    take(library, "NDIlib_recv_capture_v2", table.recv_capture_v2);
-    take(library, "NDIlib_recv_free_video_v2", table.recv_free_video_v2);
-    take(library, "NDIlib_recv_destroy", table.recv_destroy);
+    resolveSymbol(library, "NDIlib_version", table.version);
+    resolveSymbol(library, "NDIlib_send_destroy", table.send_destroy);
+    resolveSymbol(library, "NDIlib_send_get_no_connections", table.send_get_no_connections);
+    resolveSymbol(library, "NDIlib_find_create_v2", table.find_create_v2);
+    resolveSymbol(library, "NDIlib_find_wait_for_sources", table.find_wait_for_sources);
+    resolveSymbol(library, "NDIlib_find_get_current_sources", table.find_get_current_sources);
+    resolveSymbol(library, "NDIlib_find_destroy", table.find_destroy);
+    resolveSymbol(library, "NDIlib_recv_create_v3", table.recv_create_v3);
+    resolveSymbol(library, "NDIlib_recv_capture_v2", table.recv_capture_v2);
+    resolveSymbol(library, "NDIlib_recv_free_video_v2", table.recv_free_video_v2);
+    resolveSymbol(library, "NDIlib_recv_destroy", table.recv_destroy);
     return true;
 }
 
@@ -95,13 +96,13 @@ Loaded load(const std::vector<Candidate> &candidates)
 {
     Loaded result;
     for (const Candidate &c : candidates) {
-        DynamicLibrary library =
-            c.bare ? DynamicLibrary::openSystem(c.name) : DynamicLibrary::openPath(c.name);
+        DynamicLibrary library = c.bySystemLoader ? DynamicLibrary::openSystem(c.name)
+                                                  : DynamicLibrary::openPath(c.name);
         // A file that is there but does not load (a dependency missing, say) is worth telling
         // apart from one that is absent. The system loader's names cannot be told apart so.
         std::error_code absent;
         const bool present =
-            !c.bare && std::filesystem::exists(std::filesystem::u8path(c.name), absent);
+            !c.bySystemLoader && std::filesystem::exists(std::filesystem::u8path(c.name), absent);
         if (!library) {
             if (present)
                 result.rejected.push_back(c.name + " (" + library.error() + ")");
@@ -153,7 +154,7 @@ std::string notFoundLine(const std::vector<Candidate> &candidates,
         if (!first)
             line += ", ";
         first = false;
-        line += c.bare ? c.name + " (system loader)" : c.name;
+        line += c.bySystemLoader ? c.name + " (system loader)" : c.name;
     }
     if (!rejected.empty()) {
         line += ". Found but not usable: ";
@@ -163,16 +164,16 @@ std::string notFoundLine(const std::vector<Candidate> &candidates,
     line += ". ";
     if (!ignored.empty())
         line += ignoredFoldersLine(ignored) + " ";
-    line += "Install the NDI runtime (NDI Tools, https://ndi.video/tools/) or point "
-            "NDI_RUNTIME_DIR_V6 at its folder, as a full path.";
+    line += "Install the NDI runtime (https://ndi.video/) or point NDI_RUNTIME_DIR_V6 at its "
+            "folder, as a full path.";
     return line;
 }
 
 namespace {
 
-const NdiApi *realApi()
+const NdiApi *machineApi()
 {
-    Real &r = real();
+    MachineRuntime &r = machineRuntime();
     std::call_once(r.once, [&r] {
         const char *dirV6 = std::getenv("NDI_RUNTIME_DIR_V6");
         const char *dirV5 = std::getenv("NDI_RUNTIME_DIR_V5");
@@ -180,10 +181,9 @@ const NdiApi *realApi()
         const auto ignored = ignoredFolders(dirV6, dirV5);
         r.loaded = load(candidates);
         if (!r.loaded.ok())
-            std::fprintf(stderr, "%s\n",
-                         notFoundLine(candidates, r.loaded.rejected, ignored).c_str());
+            Report::once("ndi-runtime", notFoundLine(candidates, r.loaded.rejected, ignored));
         else if (!ignored.empty())
-            std::fprintf(stderr, "%s\n", ignoredFoldersLine(ignored).c_str());
+            Report::once("ndi-runtime-ignored", ignoredFoldersLine(ignored));
     });
     return r.loaded.ok() ? &r.loaded.table : nullptr;
 }
@@ -194,7 +194,7 @@ const NdiApi *api()
 {
     if (const NdiApi *table = installed.load(std::memory_order_acquire))
         return table;
-    return realApi();
+    return machineApi();
 }
 
 void install(const NdiApi *table)
@@ -204,8 +204,8 @@ void install(const NdiApi *table)
 
 std::string loadedFrom()
 {
-    // Through realApi(): the once flag orders this read after the search.
-    return realApi() ? real().loaded.from : std::string();
+    // Through machineApi(): the once flag orders this read after the search.
+    return machineApi() ? machineRuntime().loaded.from : std::string();
 }
 
 } // namespace NdiRuntime

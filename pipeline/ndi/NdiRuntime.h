@@ -46,11 +46,11 @@ void install(const NdiApi *table);
 // Where the real runtime was loaded from (searching first if need be); empty if not found.
 std::string loadedFrom();
 
-// One place to look: a full path, or a bare name for the system loader.
+// One place to look: a full path, or a bare file name that the system loader looks up.
 struct Candidate
 {
     std::string name;
-    bool bare = false;
+    bool bySystemLoader = false;
 };
 
 // The places to look, in order: the folder in $NDI_RUNTIME_DIR_V6, the one in

@@ -3,6 +3,19 @@
 #include <functional>
 #include <memory>
 
+// Why a run of the screen copy gives receivers no picture of the screen; the window tells the
+// user, once each.
+enum class CopyFailure {
+    None,
+    PortalUnavailable, // no desktop portal on the session bus, or a call to it failed
+    ShareCancelled,    // the user cancelled the desktop's share dialog
+    ShareRefused,      // the desktop refused to share the screen
+    StreamEnded,       // the desktop's stream ended or broke while sending: black from then on
+    UnsupportedFormat, // the screen's pixel format cannot be converted: black frames
+    UnusableSize,      // frames of the screen's size cannot be sent (a side under 2 pixels,
+                       // or more than 2 GiB a frame)
+};
+
 // "Copy this rectangle of the desktop into this buffer." One implementation per platform
 // (chosen at build time, and on Linux at run time by the session type); the capture engine
 // owns one and calls it from its own thread.
@@ -34,6 +47,11 @@ public:
     // false when this copy failed; the buffer may then hold anything, and the engine blacks
     // it out, since the buffer is fresh memory that must never reach the network.
     virtual bool copy(unsigned char *buffer) = 0;
+
+    // The current run's failure; None while the copy gives the screen. A copy whose failure
+    // comes later, on a thread of its own, calls the wake-up given by setWakeUp() once it is
+    // set. Called with the engine's lock held, like copy().
+    virtual CopyFailure failure() const { return CopyFailure::None; }
 
     // Releases what begin() prepared. Safe to call without a begin(). The engine calls it
     // once its thread has ended, so a copy may wait here for threads of its own.

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -56,6 +57,23 @@ PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &bus
 {
     return compareWith(
         frame, busy, tolerance, [rgb](int, int) { return rgb; }, [](int, int) { return false; });
+}
+
+double shareUnlike(const QImage &look, const QImage &reference)
+{
+    const QImage back =
+        look.scaled(reference.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage ref = reference.convertToFormat(QImage::Format_RGB32);
+    int unlike = 0;
+    for (int y = 0; y < ref.height(); ++y) {
+        for (int x = 0; x < ref.width(); ++x) {
+            const QRgb a = back.pixel(x, y), b = ref.pixel(x, y);
+            unlike += std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                std::abs(qBlue(a) - qBlue(b))}) > 64;
+        }
+    }
+    return double(unlike) / (ref.width() * ref.height());
 }
 
 UserSession::~UserSession()

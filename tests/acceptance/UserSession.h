@@ -17,7 +17,17 @@ const QSize size(474, 329);
 const QPoint sendButtonCentre(10 + 332 + 44, 5 + 275 + 13);
 const QRect sendButtonArea(10 + 332, 5 + 275, 88, 26);
 const QRect rateLabelArea(10 + 232, 5 + 190, 21, 21);
+// An area of the window scaled with the desktop.
+inline QRect scaled(const QRect &r, qreal scale)
+{
+    return QRect(r.topLeft() * scale, r.size() * scale);
+}
 } // namespace MainWindowPlaces
+
+// The share of pixels of a window's look, scaled back to the size of a reference look, that
+// differ from it by more than a quarter of the range in some colour: text drawn anew at another
+// size differs at its edges only, a widget out of place or out of proportion over its area.
+double shareUnlike(const QImage &look, const QImage &reference);
 
 // How a received picture of the whole screen compares with XRoot's painted pattern, away from
 // a rectangle where windows lie and from the steps where a pattern byte wraps around.
@@ -60,6 +70,7 @@ public:
     QRect windowRect() const;
     // A point given inside the main window, in root coordinates.
     QPoint inWindow(int x, int y) const { return windowRect().topLeft() + QPoint(x, y); }
+    QPoint inWindow(const QPoint &p) const { return windowRect().topLeft() + p; }
 
     // A left click at a root point. The pointer leaves for a corner afterwards, so hover looks
     // do not colour what a test compares.

@@ -75,7 +75,7 @@ private slots:
 
         const QList<QByteArray> lines = user.standardError().trimmed().split('\n');
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.first().startsWith("NDI runtime not found; looked for "),
+        QVERIFY2(lines.first().startsWith("norvane: NDI runtime not found; looked for "),
                  lines.first().constData());
         QVERIFY(lines.first().contains("libndi.so.6 (system loader)"));
     }

@@ -3,7 +3,8 @@
 // a click on the send button publishes the screen, which a receiver on the Linux runtime takes
 // by address (discovery does not cross from Wine to Linux); a second click ends the stream;
 // closing the program (WM_CLOSE, as taskkill sends it) ends it with status 0 and leaves no
-// process of the Wine prefix behind.
+// process of the Wine prefix behind. At 150% and 200% (LogPixels 144 and 192 in the prefix) the
+// window is the 100% window scaled as a whole, and the stream the whole screen in its pixels.
 #include "NdiReceiver.h"
 #include "UserSession.h"
 #include "Wine.h"
@@ -31,25 +32,47 @@ private slots:
         screen = QSize(root.width(), root.height());
     }
 
+    void sendStopAndClose_data()
+    {
+        QTest::addColumn<int>("dpi");
+        QTest::newRow("100%") << 96;
+        QTest::newRow("150%") << 144;
+        QTest::newRow("200%") << 192;
+    }
+
     void sendStopAndClose()
     {
+        QFETCH(int, dpi);
+        const qreal scale = dpi / 96.0;
+        QVERIFY(wine.setLogPixels(dpi));
         // The sender is made when the window opens, and listens from then on.
         const QList<int> portsBefore = WinePrefix::listeningPorts();
         UserSession user;
         QVERIFY2(user.start(wine.wine(), wine.environment(), {exe}),
                  user.standardError().constData());
-        QCOMPARE(user.windowRect().size(), MainWindowPlaces::size);
+        QCOMPARE(user.windowRect().size(), size * scale);
+        const QImage idle = UserSession::look(user.windowRect());
+        if (dpi == 96) {
+            idleWindow = idle;
+        } else if (!idleWindow.isNull()) {
+            const double unlike = shareUnlike(idle, idleWindow);
+            qInfo("scaled back to 100%%, %.2f %% of the window differs from the 100%% look",
+                  100 * unlike);
+            QVERIFY(unlike < 0.015);
+        }
         const int port = WinePrefix::newListeningPort(portsBefore, 20000);
         QVERIFY2(port, "the program listens on no port: no sender");
 
-        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
+        const QPoint sendButton = user.inWindow(sendButtonCentre * scale);
+        QVERIFY(user.clickAt(sendButton));
         NdiReceiver receiver;
         QVERIFY(receiver.usable());
         QVERIFY(receiver.connectToAddress("127.0.0.1:" + std::to_string(port)));
         QVERIFY2(receiver.receiveFrame(20000), "no frame after the click on send");
 
-        const NdiReceiver::Watch seen = receiver.watch(screen.width(), screen.height(), 10000, 0);
-        qInfo("received %d frames in 10 s from %s", seen.frames, qPrintable(exe));
+        const NdiReceiver::Watch seen =
+            receiver.watch(screen.width(), screen.height(), dpi == 96 ? 10000 : 3000, 0);
+        qInfo("received %d frames from %s", seen.frames, qPrintable(exe));
         QVERIFY(seen.frames > 0);
         QCOMPARE(seen.wrong, 0);
 
@@ -62,7 +85,7 @@ private slots:
         QVERIFY2(match.firstFault.isEmpty(), qPrintable(match.firstFault));
         QVERIFY(match.checked > 500);
 
-        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
+        QVERIFY(user.clickAt(sendButton));
         receiver.receiveFor(500); // frames already on their way
         QCOMPARE(receiver.receiveFor(1500), 0);
 
@@ -79,14 +102,17 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (!wine.path().isEmpty())
+        if (!wine.path().isEmpty()) {
+            wine.setLogPixels(96);
             wine.stop();
+        }
     }
 
 private:
     const QString exe = QStringLiteral(NORVANE_WINDOWS_EXE);
     WinePrefix wine;
     QSize screen;
+    QImage idleWindow; // the 100% row's look
 };
 
 QTEST_MAIN(TestAcceptanceWine)

@@ -2,11 +2,11 @@
 // a stream's picture in each layout PipeWire may give becomes BGRX, and the engines with a copy
 // fed by a stream (asleep before its first picture, then frames of the stream's size).
 #include "BgrxConversion.h"
+#include "DesktopSession.h"
 #include "FakeNdi.h"
 #include "NdiRuntime.h"
 #include "PortalScreenCopy.h"
 #include "SendThread.h"
-#include "WaylandSession.h"
 #include "X11ScreenCopy.h"
 #include "XCaptureThread.h"
 

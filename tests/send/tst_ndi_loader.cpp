@@ -20,7 +20,7 @@ QStringList names(const Candidates &c)
 {
     QStringList out;
     for (const auto &x : c)
-        out << QString::fromStdString(x.name) + (x.bare ? " (bare)" : "");
+        out << QString::fromStdString(x.name) + (x.bySystemLoader ? " (bare)" : "");
     return out;
 }
 
@@ -175,7 +175,7 @@ private slots:
         QVERIFY(lines[0].contains("NDI runtime not found"));
         QVERIFY(lines[0].contains(QString::fromStdString(empty.path()) + "/libndi.so.6"));
         QVERIFY(lines[0].contains("libndi.so.5 (system loader)"));
-        QVERIFY(lines[0].contains("https://ndi.video/tools/"));
+        QVERIFY(lines[0].contains("https://ndi.video/"));
         QVERIFY(!lines[0].contains(QString::fromStdString(cwd.path())));
         // The folder the user named is not searched, and the line says why.
         QVERIFY(lines[0].contains("Ignored NDI_RUNTIME_DIR_V5=relative/dir: not a full path"));

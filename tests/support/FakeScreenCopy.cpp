@@ -31,6 +31,27 @@ bool FakeScreenCopy::copy(unsigned char *buffer)
     return true;
 }
 
+CopyFailure FakeScreenCopy::failure() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return inRun ? failing : CopyFailure::None;
+}
+
+void FakeScreenCopy::setWakeUp(std::function<void()> wakeUp)
+{
+    wake = std::move(wakeUp);
+}
+
+void FakeScreenCopy::fail(CopyFailure failure)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        failing = failure;
+    }
+    if (wake)
+        wake();
+}
+
 void FakeScreenCopy::end()
 {
     std::lock_guard<std::mutex> lock(mutex);

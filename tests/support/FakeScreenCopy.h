@@ -25,7 +25,13 @@ public:
 
     bool begin(int width, int height, int left, int top) override;
     bool copy(unsigned char *buffer) override;
+    CopyFailure failure() const override;
+    void setWakeUp(std::function<void()> wake) override;
     void end() override;
+
+    // From now on runs report this failure, as a platform that failed would; the engine hears
+    // of it through its wake-up, called here on the caller's thread.
+    void fail(CopyFailure failure);
 
     // Makes every copy take this long (a slow screen).
     void setCopyDelayMs(int ms) { copyDelayMs = ms; }
@@ -54,4 +60,6 @@ private:
     std::atomic<int> ends{0};
     std::atomic<int> strayCopies{0};
     std::atomic<int> copyDelayMs{0};
+    CopyFailure failing = CopyFailure::None;
+    std::function<void()> wake;
 };

@@ -45,6 +45,16 @@ QProcessEnvironment WinePrefix::environment(const QString &runtimeDir) const
     return env;
 }
 
+bool WinePrefix::setLogPixels(int dpi)
+{
+    QProcess reg;
+    reg.setProcessEnvironment(environment());
+    reg.start(winePath, {"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                         "REG_DWORD", "/d", QString::number(dpi), "/f"});
+    return reg.waitForFinished(30000) && reg.exitStatus() == QProcess::NormalExit &&
+           reg.exitCode() == 0;
+}
+
 QList<long> WinePrefix::processes() const
 {
     QList<long> found;

@@ -21,6 +21,10 @@ public:
     // choice (both would reach the Windows program), the runtime folder given if any.
     QProcessEnvironment environment(const QString &runtimeDir = QString()) const;
 
+    // The prefix's desktop resolution (LogPixels): 96 for 100%, 144 for 150%, 192 for 200%.
+    // Programs started afterwards take it.
+    bool setLogPixels(int dpi);
+
     // Waits until the prefix's wineserver has ended by itself (it lingers briefly after the
     // last program), then kills what is left; true when it ended in time and nothing with the
     // prefix in its environment remains.

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QtTest>
 
+#include <thread>
+
 class TestNoTray : public QObject
 {
     Q_OBJECT
@@ -60,6 +62,64 @@ private slots:
             QCOMPARE(isSending, sending);
             QVERIFY(!notice->isVisible());
         }
+    }
+
+    // A capture that gives receivers no picture says why in the same line, once for each kind
+    // of failure, whether the copy knew it at the start or found out later on another thread;
+    // a screen NDI cannot carry is found by the engine itself.
+    void captureFailureIsToldInTheWindowOnce_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<bool>("later");
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QString>("saying");
+        const QRect normal(0, 0, 64, 48);
+        auto row = [&](const char *name, CopyFailure f, bool later, QRect screen, const char *s) {
+            QTest::newRow(name) << int(f) << later << screen << QString::fromUtf8(s);
+        };
+        row("no portal", CopyFailure::PortalUnavailable, true, normal, "xdg-desktop-portal");
+        row("share cancelled", CopyFailure::ShareCancelled, true, normal, "已取消");
+        row("share refused", CopyFailure::ShareRefused, true, normal, "拒绝");
+        row("stream ended", CopyFailure::StreamEnded, true, normal, "中断");
+        row("pixel format", CopyFailure::UnsupportedFormat, false, normal, "像素格式");
+        row("one pixel high", CopyFailure::None, false, QRect(0, 0, 64, 1), "尺寸");
+        row("over 2 GiB a frame", CopyFailure::None, false, QRect(0, 0, 32767, 16385), "尺寸");
+        row("no failure", CopyFailure::None, false, normal, "");
+    }
+    void captureFailureIsToldInTheWindowOnce()
+    {
+        QFETCH(int, failure);
+        QFETCH(bool, later);
+        QFETCH(QRect, screen);
+        QFETCH(QString, saying);
+        FakeScreens screens({screen});
+        Norvane w(nullptr, screens);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *send = w.findChild<ZUILIB::ZImageButton *>(QStringLiteral("sendButton"));
+        auto notice = [&] { return w.findChild<QLabel *>(QStringLiteral("noticeLabel")); };
+        const auto fail = [&] { fakes.screen->fail(CopyFailure(failure)); };
+        if (!later)
+            fail();
+        QTest::mouseClick(send, Qt::LeftButton);
+        std::thread platform;
+        if (later)
+            platform = std::thread(fail);
+        if (saying.isEmpty()) {
+            QTRY_VERIFY(fakes.videoFrames() > 3);
+            QVERIFY(!notice());
+        } else {
+            QTRY_VERIFY(notice() && notice()->isVisible());
+            QVERIFY2(notice()->text().contains(saying), qPrintable(notice()->text()));
+        }
+        if (platform.joinable())
+            platform.join();
+        // Told once: the next run of the same failure shows nothing.
+        QTest::mouseClick(send, Qt::LeftButton);
+        QTest::mouseClick(send, Qt::LeftButton);
+        QTest::qWait(200);
+        QVERIFY(!notice() || !notice()->isVisible());
+        QTest::mouseClick(send, Qt::LeftButton);
     }
 
 private:

@@ -215,7 +215,8 @@ void WindowsSendTest::loaderSearchesOnlyWhereItShould()
     QVERIFY2(out.isEmpty(), qPrintable(out));
     const QStringList lines = err.trimmed().split('\n');
     QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines[0].startsWith(QStringLiteral("NDI runtime not found")), qPrintable(err));
+    QVERIFY2(lines[0].startsWith(QStringLiteral("norvane: NDI runtime not found")),
+             qPrintable(err));
     QVERIFY2(lines[0].contains(WinePrefix::windowsPath(empty.path()) + '\\' + dll),
              qPrintable(err));
 }

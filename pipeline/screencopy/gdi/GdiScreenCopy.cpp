@@ -87,8 +87,3 @@ void GdiScreenCopy::end()
     frameBytes_ = 0;
     begun_ = false;
 }
-
-std::unique_ptr<ScreenCopy> createPlatformScreenCopy()
-{
-    return std::make_unique<GdiScreenCopy>();
-}

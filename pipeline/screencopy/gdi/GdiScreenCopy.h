@@ -2,12 +2,6 @@
 
 #include "ScreenCopy.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 // Small owners for the GDI handles, so that every exit path gives them back.

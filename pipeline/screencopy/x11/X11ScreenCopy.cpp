@@ -1,12 +1,14 @@
 #include "X11ScreenCopy.h"
 
+#include "Report.h"
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -187,12 +189,12 @@ bool X11ScreenCopy::begin(int width, int height, int left, int top)
     end();
     if (!connection || bitsPerPixel <= 0)
         return false;
-    if (format == Format::Unsupported && !unsupportedSaid) {
-        unsupportedSaid = true;
-        std::fprintf(stderr,
-                     "The screen's pixel format (depth %d, %d bits per pixel) is not "
-                     "supported; black frames are sent instead.\n",
-                     connection.screen()->root_depth, bitsPerPixel);
+    if (format == Format::Unsupported) {
+        Report::once("x11-pixel-format",
+                     "The screen's pixel format (depth " +
+                         std::to_string(connection.screen()->root_depth) + ", " +
+                         std::to_string(bitsPerPixel) +
+                         " bits per pixel) is not supported; black frames are sent instead.");
     }
     running = true;
     this->width = std::max(width, 0);
@@ -369,6 +371,12 @@ bool X11ScreenCopy::copy(unsigned char *buffer)
     }
     blackOutsideClip(buffer);
     return true;
+}
+
+CopyFailure X11ScreenCopy::failure() const
+{
+    return running && format == Format::Unsupported ? CopyFailure::UnsupportedFormat
+                                                    : CopyFailure::None;
 }
 
 void X11ScreenCopy::end()

@@ -33,6 +33,7 @@ public:
 
     bool begin(int width, int height, int left, int top) override;
     bool copy(unsigned char *buffer) override;
+    CopyFailure failure() const override;
     void end() override;
 
     bool connected() const { return static_cast<bool>(connection); }
@@ -72,7 +73,6 @@ private:
     std::uint32_t masks[3] = {0, 0, 0}; // red, green, blue
     std::vector<std::uint32_t> table16;
     bool shmAvailable = false;
-    bool unsupportedSaid = false;
 
     // The run: the requested rectangle and the part of it that lies on the root window.
     bool running = false;
