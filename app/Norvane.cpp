@@ -1,6 +1,8 @@
 #include "Norvane.h"
 
+#include "Report.h"
 #include "SendThread.h"
+#include "SourceDiscovery.h"
 
 #include <QAction>
 #include <QDesktopWidget>
@@ -150,6 +152,7 @@ void Norvane::OnSendBtn()
         ui.sendButton->setImage(QString::fromLatin1(stopImagePath), stripFrames);
         ui.sendButton->setText(tr("停止发送"));
         tellWhyNothingIsSent();
+        tellWhyNobodyFindsIt();
     } else {
         sendThread->stopSend();
         if (notice)
@@ -186,6 +189,23 @@ void Norvane::tellWhyNothingIsSent()
     tellUser(QStringLiteral("sender"), why);
 }
 
+void Norvane::tellWhyNobodyFindsIt()
+{
+    const QString key = QStringLiteral("announcer");
+    if (told.contains(key) || sendThread->senderStatus() != SendThread::SenderStatus::Created ||
+        sendersAreAnnounced())
+        return;
+    Report::once("announcer",
+                 "avahi-daemon is not running (nothing owns org.freedesktop.Avahi on the system "
+                 "bus): receivers on the network will not find this sender by themselves. "
+                 "Sending goes on. Start avahi-daemon, or let the receivers add this machine's "
+                 "address (extra IPs in their NDI settings).");
+    tellUser(key,
+             tr("avahi-daemon 未运行，网络上的接收端无法自动找到“NDI”，画面仍在发送。"
+                "请启动 avahi-daemon，或在接收端添加本机的 IP 地址。"),
+             tr("接收端找不到本机"));
+}
+
 void Norvane::tellCaptureFailure()
 {
     // Reported by a run that may have ended since.
@@ -218,14 +238,15 @@ void Norvane::tellCaptureFailure()
     tellUser(QStringLiteral("capture-%1").arg(int(failure)), why);
 }
 
-void Norvane::tellUser(const QString &key, const QString &why)
+void Norvane::tellUser(const QString &key, const QString &why, const QString &title)
 {
     // Once is enough: the button keeps working as a toggle either way.
     if (told.contains(key))
         return;
     told.insert(key);
     if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages()) {
-        trayIcon->showMessage(tr("无法发送"), why, QSystemTrayIcon::Warning, noticeMs);
+        trayIcon->showMessage(title.isEmpty() ? tr("无法发送") : title, why,
+                              QSystemTrayIcon::Warning, noticeMs);
         return;
     }
     // Without a tray, the empty row the hidden audio choice leaves in the frame takes it.

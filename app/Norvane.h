@@ -59,9 +59,13 @@ private:
     void tellWhyNothingIsSent();
     // The running capture gives receivers no picture of the screen: tells the user why.
     void tellCaptureFailure();
+    // Sending was started but nothing announces the sender on the network: says so, on
+    // standard error too. Sending goes on.
+    void tellWhyNobodyFindsIt();
     // Tells the user why, once for each kind of trouble (named by key), in the tray's
-    // notification or, without a tray, in a line in the window.
-    void tellUser(const QString &key, const QString &why);
+    // notification or, without a tray, in a line in the window. The notification's title is
+    // "无法发送" unless given.
+    void tellUser(const QString &key, const QString &why, const QString &title = QString());
 
     Ui_NorvaneClass ui;
     SendThread *sendThread;

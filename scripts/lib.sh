@@ -131,3 +131,49 @@ ensure_wlr_protocol() (
     rm -rf "$dir"
     mv "$work/out" "$dir"
 )
+
+# Installs Debian packages without starting any service they bring. avahi-daemon above all: on
+# the machine's own interfaces it would announce and answer on the real network; the tests
+# start it only inside namespaces of their own. For the length of the install a policy-rc.d
+# refuses every start (invoke-rc.d and deb-systemd-invoke ask it); whatever policy was there
+# before is put back on every way out, also after an install that was interrupted. A package
+# installed here is not left enabled for the next boot either.
+#   install_without_starting_services package...
+policy_rc=/usr/sbin/policy-rc.d
+policy_mark="# refusing while scripts/setup installs"
+install_without_starting_services() (
+    set -euo pipefail
+    local saved=$policy_rc.norvane-saved
+    # Every change of the policy is one rename, so that no moment is without one.
+    # shellcheck disable=SC2317
+    restore() {
+        if [ -e "$saved" ]; then
+            as_root mv -f "$saved" "$policy_rc"
+        else
+            as_root rm -f "$policy_rc"
+        fi
+    }
+    # A copy of the policy there was; unless ours is still in place from an install that was
+    # cut short, in which case the copy taken then is the one to put back.
+    if ! grep -qxF "$policy_mark" "$policy_rc" 2>/dev/null; then
+        as_root rm -f "$saved"
+        [ ! -e "$policy_rc" ] || as_root cp -p "$policy_rc" "$saved"
+    fi
+    trap restore EXIT
+    trap 'exit 130' INT TERM HUP
+    printf '#!/bin/sh\n%s\nexit 101\n' "$policy_mark" | as_root tee "$policy_rc.norvane-new" >/dev/null
+    as_root chmod 755 "$policy_rc.norvane-new"
+    as_root mv -f "$policy_rc.norvane-new" "$policy_rc"
+    # The downloaded .debs are not kept once installed, as apt(8) does.
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+        --no-install-recommends -o APT::Keep-Downloaded-Packages=false "$@" >/dev/null
+    # Installed now (the caller names only what is missing), but not to be started at the next
+    # boot either.
+    case " $* " in
+    *" avahi-daemon "*)
+        if command -v systemctl >/dev/null; then
+            as_root systemctl --quiet --no-reload disable avahi-daemon.service avahi-daemon.socket
+        fi
+        ;;
+    esac
+)

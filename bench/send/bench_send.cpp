@@ -122,8 +122,8 @@ int runPeer(int w, int h)
     measureBetweenMarks();
     running = false;
     loop.join();
-    if (ndi->send_destroy)
-        ndi->send_destroy(sender);
+    if (const NdiExtras *extras = ndiExtras(); extras && extras->send_destroy)
+        extras->send_destroy(sender);
     return 0;
 }
 
@@ -152,7 +152,7 @@ int runReceiver(int seconds, int warmup)
 
     NdiReceiver receiver;
     receiver.setKeepPixels(false);
-    if (!receiver.connect("(NDI)", 30000)) {
+    if (!receiver.connect(NdiReceiver::localSourceName(), 30000)) {
         painting = false;
         paintLoop.join();
         std::fprintf(stderr, "bench_send: no source found\n");

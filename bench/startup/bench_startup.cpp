@@ -135,7 +135,7 @@ Run startOnce(const QString &glIntegration)
                 {"mousemove", "--window", QString::number(window), "386", "293", "click", "1"});
         NdiReceiver receiver;
         receiver.setKeepPixels(false);
-        if (receiver.connect("(NDI)", 20000)) {
+        if (receiver.connect(NdiReceiver::localSourceName(), 20000)) {
             run.frames = receiver.receiveFor(5000);
             run.sendingKb = statusKb(app.processId(), "VmRSS:");
         }

@@ -140,7 +140,7 @@ Result measure(const QProcessEnvironment &env, qint64 serverPid,
 
     NdiReceiver receiver;
     receiver.setKeepPixels(false);
-    if (receiver.connect("(NDI)", 30000) && receiver.receiveFrame(20000)) {
+    if (receiver.connect(NdiReceiver::localSourceName(), 30000) && receiver.receiveFrame(20000)) {
         receiver.receiveFor(warmup * 1000);
         const double program0 = cpuMsOf(sender.processId());
         const double server0 = cpuMsOf(serverPid);

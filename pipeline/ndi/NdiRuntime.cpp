@@ -78,17 +78,6 @@ bool resolve(const DynamicLibrary &library, NdiApi &table)
         table = NdiApi();
         return false;
     }
-    resolveSymbol(library, "NDIlib_version", table.version);
-    resolveSymbol(library, "NDIlib_send_destroy", table.send_destroy);
-    resolveSymbol(library, "NDIlib_send_get_no_connections", table.send_get_no_connections);
-    resolveSymbol(library, "NDIlib_find_create_v2", table.find_create_v2);
-    resolveSymbol(library, "NDIlib_find_wait_for_sources", table.find_wait_for_sources);
-    resolveSymbol(library, "NDIlib_find_get_current_sources", table.find_get_current_sources);
-    resolveSymbol(library, "NDIlib_find_destroy", table.find_destroy);
-    resolveSymbol(library, "NDIlib_recv_create_v3", table.recv_create_v3);
-    resolveSymbol(library, "NDIlib_recv_capture_v2", table.recv_capture_v2);
-    resolveSymbol(library, "NDIlib_recv_free_video_v2", table.recv_free_video_v2);
-    resolveSymbol(library, "NDIlib_recv_destroy", table.recv_destroy);
     return true;
 }
 

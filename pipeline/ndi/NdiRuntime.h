@@ -7,29 +7,13 @@
 #include <string>
 #include <vector>
 
-// The NDI functions this program uses, with the SDK's signatures. The program itself calls the
-// first three; the others serve tests and benchmarks, and any of them may be null.
+// The NDI functions this program calls, with the SDK's signatures. Tests and benchmarks take
+// the others they need from the same library themselves.
 struct NdiApi
 {
     bool (*initialize)() = nullptr;
     NDIlib_send_instance_t (*send_create)(const NDIlib_send_create_t *) = nullptr;
     void (*send_send_video_v2)(NDIlib_send_instance_t, const NDIlib_video_frame_v2_t *) = nullptr;
-
-    // Optional.
-    const char *(*version)() = nullptr;
-    void (*send_destroy)(NDIlib_send_instance_t) = nullptr;
-    int (*send_get_no_connections)(NDIlib_send_instance_t, uint32_t) = nullptr;
-    NDIlib_find_instance_t (*find_create_v2)(const NDIlib_find_create_t *) = nullptr;
-    bool (*find_wait_for_sources)(NDIlib_find_instance_t, uint32_t) = nullptr;
-    const NDIlib_source_t *(*find_get_current_sources)(NDIlib_find_instance_t,
-                                                       uint32_t *) = nullptr;
-    void (*find_destroy)(NDIlib_find_instance_t) = nullptr;
-    NDIlib_recv_instance_t (*recv_create_v3)(const NDIlib_recv_create_v3_t *) = nullptr;
-    NDIlib_frame_type_e (*recv_capture_v2)(NDIlib_recv_instance_t, NDIlib_video_frame_v2_t *,
-                                           NDIlib_audio_frame_v2_t *, NDIlib_metadata_frame_t *,
-                                           uint32_t) = nullptr;
-    void (*recv_free_video_v2)(NDIlib_recv_instance_t, const NDIlib_video_frame_v2_t *) = nullptr;
-    void (*recv_destroy)(NDIlib_recv_instance_t) = nullptr;
 };
 
 // The one loader of the NDI runtime. The runtime is never linked: it is found at run time and

@@ -179,6 +179,28 @@ QStringList UserSession::windowsOfProgram() const
     return shown;
 }
 
+QRect UserSession::waitForNotification(int ms) const
+{
+    // Larger than the icon, which trayer gives a small square. It is mapped before it is
+    // moved beside the icon: where it is twice in a row is where it stays.
+    QRect before;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms) {
+        QRect now;
+        for (const QString &w : windowsOfProgram()) {
+            const QRect r = placement(w).rect;
+            if (r.width() > 64 && r.height() > 64)
+                now = r;
+        }
+        if (!now.isEmpty() && now == before)
+            return now;
+        before = now;
+        QTest::qWait(150);
+    }
+    return QRect();
+}
+
 bool UserSession::quitFromTray()
 {
     // The icon is the program's one other shown window while no menu is open; trayer gives it

@@ -80,6 +80,10 @@ public:
     // A screenshot of the whole screen, by ImageMagick's import.
     static bool screenshot(const QString &path);
 
+    // Waits up to ms for the notification bubble Qt shows beside the tray icon (where no
+    // notification service runs) to stay in place; its rectangle, or an empty one.
+    QRect waitForNotification(int ms) const;
+
     // Right-clicks the tray icon, waits for the menu and chooses its last entry ("退出") with
     // the keyboard.
     bool quitFromTray();

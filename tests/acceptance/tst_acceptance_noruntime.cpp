@@ -65,7 +65,7 @@ private slots:
         NdiReceiver receiver;
         QVERIFY(receiver.usable());
         QVERIFY(dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
-        QVERIFY(!receiver.connect("(NDI)", 3000));
+        QVERIFY(!receiver.connect(NdiReceiver::localSourceName(), 3000));
         QCOMPARE(UserSession::look(label), idleLabel);
 
         QVERIFY(user.quitFromTray());

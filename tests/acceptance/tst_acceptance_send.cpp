@@ -75,7 +75,7 @@ private slots:
         QVERIFY(receiver.usable());
         // Kept mapped to the end, so the runtime's allocations at exit can be named.
         QVERIFY(dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
-        QVERIFY(receiver.connect("(NDI)", 20000));
+        QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 20000));
         QVERIFY(receiver.receiveFrame(10000));
 
         // Ten seconds of watching, after a second for the stream to settle; when scaled, three
@@ -86,6 +86,14 @@ private slots:
         QVERIFY2(dpi || (seen.perSecond >= 25 && seen.perSecond <= 31),
                  qPrintable(QString::number(seen.perSecond)));
         QCOMPARE(seen.wrong, 0);
+
+        // Nothing announces the sender in here (no avahi-daemon): the program says so in a
+        // notification of its tray icon, which a click closes.
+        const QRect bubble = user.waitForNotification(5000);
+        QVERIFY(!bubble.isEmpty());
+        QVERIFY(user.clickAt(bubble.center()));
+        QTRY_VERIFY_WITH_TIMEOUT(user.waitForNotification(300).isEmpty(), 3000);
+        receiver.receiveFor(500); // frames of the screen with the bubble
 
         const QString shot = QStringLiteral(NORVANE_ACCEPTANCE_OUTPUT "/sending%1.png")
                                  .arg(dpi ? QString::number(dpi) : QString());
@@ -119,12 +127,23 @@ private slots:
         QCOMPARE(user.program().exitCode(), 0);
         QVERIFY2(!user.standardError().contains("NDI runtime not found"),
                  user.standardError().constData());
+        QCOMPARE(user.standardError().count("avahi-daemon is not running"), 1);
     }
 
-    // Painted for each row: a closed menu leaves its place on the root black.
-    void init() { QVERIFY(XRoot().paintPattern()); }
-    // The server outlives the test: no resolution left behind.
-    void cleanup() { QProcess::execute("xrdb", {"-remove"}); }
+    // Painted for each row, and kept as the root's background: a closed menu or notification
+    // would leave its place black.
+    void init()
+    {
+        XRoot root;
+        QVERIFY(root.paintPattern());
+        QVERIFY(root.keepAsBackground());
+    }
+    // The server outlives the test: no resolution or background left behind.
+    void cleanup()
+    {
+        QProcess::execute("xrdb", {"-remove"});
+        XRoot().dropBackground();
+    }
     void cleanupTestCase() { tray.stop(); }
 
 private:

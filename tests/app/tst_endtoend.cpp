@@ -39,7 +39,7 @@ private slots:
         NdiReceiver receiver;
         QVERIFY(receiver.usable());
         receiver.setKeepPixels(false);
-        QVERIFY(receiver.connect("(NDI)", 30000));
+        QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 30000));
         QVERIFY(receiver.receiveFrame(10000));
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         QCOMPARE(QSize(receiver.lastFrame().width, receiver.lastFrame().height), screen);

@@ -60,7 +60,7 @@ private slots:
             QVERIFY(
                 dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
             receiver.setKeepPixels(false);
-            QVERIFY(receiver.connect("(NDI)", 20000));
+            QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 20000));
             QVERIFY(receiver.receiveFrame(10000));
             QVERIFY(receiver.receiveFor(1000) > 10);
 

@@ -76,8 +76,8 @@ private slots:
         QCOMPARE(QString::fromStdString(NdiRuntime::loadedFrom()),
                  QString::fromUtf8(dir) + "/libndi.so.6");
         QVERIFY(NdiReceiver().usable());
-        QVERIFY(NdiRuntime::api()->version != nullptr);
-        qInfo("runtime %s", NdiRuntime::api()->version());
+        QVERIFY(ndiExtras() && ndiExtras()->version != nullptr);
+        qInfo("runtime %s", ndiExtras()->version());
     }
 
     void receiverSeesThePaintedScreenUntilTheStop()
@@ -91,8 +91,7 @@ private slots:
         engine.startSend(W, H, L, T);
 
         NdiReceiver receiver;
-        QVERIFY(receiver.connect("(NDI)", 30000));
-        QVERIFY(QString::fromStdString(receiver.sourceName()).endsWith(" (NDI)"));
+        QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 30000));
         QVERIFY(receiver.receiveFrame(15000));
         // The first frames may come before the codec has settled; judge a later one.
         receiver.receiveFor(1000);
@@ -120,7 +119,7 @@ private slots:
         // The runtime serves its last frame to whoever connects after the stop: black, not
         // the last picture of the screen.
         NdiReceiver late;
-        QVERIFY(late.connect("(NDI)", 30000));
+        QVERIFY(late.connect(NdiReceiver::localSourceName(), 30000));
         QVERIFY(late.receiveFrame(10000));
         const NdiReceiver::Frame &b = late.lastFrame();
         for (int y = 0; y < H; y += 8)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -32,24 +33,43 @@ int NdiReceiver::deviation(std::uint32_t a, std::uint32_t b)
     return largest;
 }
 
-NdiReceiver::NdiReceiver(const NdiApi *api) : ndi(api) {}
+NdiReceiver::NdiReceiver(const NdiApi *api) : ndi(api), extras(api ? ndiExtras() : nullptr) {}
 
 NdiReceiver::~NdiReceiver()
 {
     if (receiver)
-        ndi->recv_destroy(receiver);
+        extras->recv_destroy(receiver);
     if (finder)
-        ndi->find_destroy(finder);
+        extras->find_destroy(finder);
 }
 
 bool NdiReceiver::usable() const
 {
-    return ndi && ndi->initialize && ndi->find_create_v2 && ndi->find_wait_for_sources &&
-           ndi->find_get_current_sources && ndi->find_destroy && ndi->recv_create_v3 &&
-           ndi->recv_capture_v2 && ndi->recv_free_video_v2 && ndi->recv_destroy;
+    return ndi && ndi->initialize && extras && extras->canReceive();
 }
 
-bool NdiReceiver::connect(const std::string &suffix, int timeoutMs)
+std::string NdiReceiver::localSourceName(const std::string &sender)
+{
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::string name = host;
+    for (char &c : name)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return name + " (" + sender + ")";
+}
+
+const NDIlib_source_t *NdiReceiver::listed(const std::string &name)
+{
+    uint32_t count = 0;
+    const NDIlib_source_t *sources = extras->find_get_current_sources(finder, &count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (sources[i].p_ndi_name && name == sources[i].p_ndi_name)
+            return &sources[i];
+    }
+    return nullptr;
+}
+
+bool NdiReceiver::find(const std::string &name, int timeoutMs)
 {
     if (!usable() || !ndi->initialize())
         return false;
@@ -57,29 +77,28 @@ bool NdiReceiver::connect(const std::string &suffix, int timeoutMs)
         NDIlib_find_create_t settings;
         settings.show_local_sources = true;
         settings.p_groups = nullptr;
-        settings.p_extra_ips = "127.0.0.1";
-        finder = ndi->find_create_v2(&settings);
+        settings.p_extra_ips = extraIps.empty() ? nullptr : extraIps.c_str();
+        finder = extras->find_create_v2(&settings);
         if (!finder)
             return false;
     }
     const std::int64_t deadline = steadyNs() + std::int64_t(timeoutMs) * 1000000;
-    while (steadyNs() < deadline) {
+    while (!listed(name)) {
+        const std::int64_t left = (deadline - steadyNs()) / 1000000;
+        if (left <= 0)
+            return false;
         // Sleeps in the runtime until the list changes or the time is up.
-        ndi->find_wait_for_sources(finder, 500);
-        uint32_t count = 0;
-        const NDIlib_source_t *sources = ndi->find_get_current_sources(finder, &count);
-        for (uint32_t i = 0; i < count; ++i) {
-            const std::string name = sources[i].p_ndi_name ? sources[i].p_ndi_name : "";
-            if (name.size() < suffix.size() ||
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-                continue;
-            if (!createReceiver(sources[i]))
-                return false;
-            source = name;
-            return true;
-        }
+        extras->find_wait_for_sources(finder, uint32_t(std::min<std::int64_t>(left, 500)));
     }
-    return false;
+    return true;
+}
+
+bool NdiReceiver::connect(const std::string &name, int timeoutMs)
+{
+    if (!find(name, timeoutMs) || !createReceiver(*listed(name)))
+        return false;
+    source = name;
+    return true;
 }
 
 bool NdiReceiver::connectToAddress(const std::string &url)
@@ -95,14 +114,14 @@ bool NdiReceiver::connectToAddress(const std::string &url)
 bool NdiReceiver::createReceiver(const NDIlib_source_t &from)
 {
     if (receiver)
-        ndi->recv_destroy(receiver);
+        extras->recv_destroy(receiver);
     NDIlib_recv_create_v3_t create;
     create.source_to_connect_to = from;
     create.color_format = NDIlib_recv_color_format_BGRX_BGRA;
     create.bandwidth = NDIlib_recv_bandwidth_highest;
     create.allow_video_fields = false;
     create.p_ndi_name = "norvane test receiver";
-    receiver = ndi->recv_create_v3(&create);
+    receiver = extras->recv_create_v3(&create);
     return receiver != nullptr;
 }
 
@@ -117,7 +136,7 @@ bool NdiReceiver::receiveFrame(int timeoutMs)
             return false;
         NDIlib_video_frame_v2_t video;
         const NDIlib_frame_type_e type =
-            ndi->recv_capture_v2(receiver, &video, nullptr, nullptr, uint32_t(left));
+            extras->recv_capture_v2(receiver, &video, nullptr, nullptr, uint32_t(left));
         if (type == NDIlib_frame_type_error)
             return false;
         if (type != NDIlib_frame_type_video)
@@ -141,7 +160,7 @@ bool NdiReceiver::receiveFrame(int timeoutMs)
         }
         if (onFrame)
             onFrame(video, arrival);
-        ndi->recv_free_video_v2(receiver, &video);
+        extras->recv_free_video_v2(receiver, &video);
         return true;
     }
 }

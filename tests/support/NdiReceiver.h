@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NdiExtras.h"
 #include "NdiRuntime.h"
 
 #include <cstdint>
@@ -7,9 +8,9 @@
 #include <string>
 #include <vector>
 
-// A receiver on the real NDI runtime, through the loader's table: finds a source on loopback
-// (extra IP 127.0.0.1, no mDNS needed), connects in BGRX/BGRA and counts what arrives. Not
-// thread-safe: use one receiver from one thread.
+// A receiver on the real NDI runtime, through the loader's table: finds a source by its exact
+// name on loopback (extra IP 127.0.0.1, no mDNS needed) or as set, connects in BGRX/BGRA and
+// counts what arrives. Not thread-safe: use one receiver from one thread.
 class NdiReceiver
 {
 public:
@@ -39,8 +40,18 @@ public:
     // True when the table has everything a receiver needs.
     bool usable() const;
 
-    // Waits up to timeoutMs for a source whose name ends in suffix and connects to it.
-    bool connect(const std::string &suffix = "(NDI)", int timeoutMs = 20000);
+    // What receivers list a sender of this machine as: "HOSTNAME (sender)", the hostname in
+    // capitals, as the runtime writes it.
+    static std::string localSourceName(const std::string &sender = "NDI");
+
+    // Where the receiver looks besides mDNS, as the runtime takes it ("127.0.0.1" unless set;
+    // empty: mDNS alone). Before the first connect().
+    void setExtraIps(const std::string &ips) { extraIps = ips; }
+    // Waits up to timeoutMs for the source of this exact name and connects to it. Other
+    // sources (another machine's "(NDI)" on the same network) are passed over.
+    bool connect(const std::string &name = localSourceName(), int timeoutMs = 20000);
+    // Waits up to timeoutMs for the source; true when it is listed. Does not connect.
+    bool find(const std::string &name, int timeoutMs);
     // Connects straight to a sender's address, e.g. "127.0.0.1:5961", without discovery (which
     // finds nothing between Wine and Linux).
     bool connectToAddress(const std::string &url);
@@ -77,8 +88,13 @@ private:
     bool createReceiver(const NDIlib_source_t &from);
 
     const NdiApi *ndi;
+    const NdiExtras *extras;
     NDIlib_find_instance_t finder = nullptr;
     NDIlib_recv_instance_t receiver = nullptr;
+    // The listed source of this name, or null.
+    const NDIlib_source_t *listed(const std::string &name);
+
+    std::string extraIps = "127.0.0.1";
     std::string source;
     int frames = 0;
     bool keepPixels = true;

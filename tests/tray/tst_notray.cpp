@@ -1,6 +1,7 @@
 // A desktop without a notification area (Xvfb alone): the close button minimizes instead of
 // hiding, so the window can always be brought back.
 #include "FakeScreens.h"
+#include "SystemBus.h"
 #include "WindowFixture.h"
 #include "XTools.h"
 
@@ -17,6 +18,12 @@ class TestNoTray : public QObject
     Q_OBJECT
 
 private slots:
+    // The sender counts as announced, so that only the notices under test show.
+    void initTestCase()
+    {
+        QVERIFY(announcer.start());
+        QVERIFY(announcer.own("org.freedesktop.Avahi"));
+    }
     void init() { fakes.install(); }
     void cleanup() { fakes.uninstall(); }
 
@@ -124,6 +131,7 @@ private slots:
 
 private:
     WindowFixture fakes;
+    SystemBus announcer{QDir::tempPath() + "/norvane-notray-bus"};
 };
 
 QTEST_MAIN(TestNoTray)

@@ -100,7 +100,7 @@ bool connectReceiver(NdiReceiver &receiver)
     // Kept mapped to the end, so the runtime's allocations at exit can be named.
     return receiver.usable() &&
            dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) &&
-           receiver.connect("(NDI)", 20000);
+           receiver.connect(NdiReceiver::localSourceName(), 20000);
 }
 
 } // namespace
@@ -168,10 +168,19 @@ private slots:
 
     void withoutPortalSendsNothingAndSaysSoOnce()
     {
-        // A session bus of its own, with nothing on it.
+        // A session bus of its own, with nothing on it and nothing to start on demand: no
+        // service folders, or the system's would start any portal installed on the machine
+        // (Debian's xdg-desktop-portal-wlr on a sway user's).
         QProcess bus;
         const QString socket = QDir::tempPath() + "/norvane-bare-bus";
-        bus.start("dbus-daemon", {"--session", "--nofork", "--address=unix:path=" + socket});
+        QFile config(QDir::tempPath() + "/norvane-bare-bus.conf");
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("<busconfig><type>session</type><listen>unix:path=" + socket.toUtf8() +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                     "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        config.close();
+        bus.start("dbus-daemon", {"--nofork", "--config-file=" + config.fileName()});
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);

@@ -13,6 +13,7 @@
 //       then, and prints "gdi <method> before <a> after <b>"; exit 0 when nothing leaked.
 
 #include "GdiScreenCopy.h"
+#include "NdiExtras.h"
 #include "NdiRuntime.h"
 #include "NdiSettings.h"
 
@@ -72,8 +73,8 @@ int send(const std::vector<Rect> &runs)
     std::printf("ready\n");
     std::fflush(stdout);
 
-    if (ndi->send_get_no_connections) {
-        if (ndi->send_get_no_connections(sender, 30000) <= 0) {
+    if (const NdiExtras *extras = ndiExtras(); extras && extras->send_get_no_connections) {
+        if (extras->send_get_no_connections(sender, 30000) <= 0) {
             std::fprintf(stderr, "no receiver connected\n");
             return 5;
         }
