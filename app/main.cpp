@@ -16,6 +16,9 @@ int main(int argc, char *argv[])
     // the event loop returns, and destroying the window stops any sending.
     ExitSignal::installHandlers();
     QObject::connect(ExitSignal::instance(), &ExitSignal::raised, window, &QWidget::close);
+    // Closing the window ends the program on every desktop: under KDE's platform theme Qt's own
+    // quit when the last window closes does not end the event loop.
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
 
     window->show();
     const int code = app.exec();

@@ -2,6 +2,7 @@
 // a stream's picture in each layout PipeWire may give becomes BGRX, and the engines with a copy
 // fed by a stream (asleep before its first picture, then frames of the stream's size).
 #include "BgrxConversion.h"
+#include "CursorMode.h"
 #include "DesktopSession.h"
 #include "FakeNdi.h"
 #include "NdiRuntime.h"
@@ -114,6 +115,25 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame + 4 * i), 4),
                      i % 2 ? black : pixel);
+    }
+
+    // The portal's cursor modes as bits: Hidden 1, Embedded 2, Metadata 4 (sway offers 3,
+    // GNOME and KDE 7). Never one that is not offered.
+    void cursorModeLeavesThePointerOut_data()
+    {
+        QTest::addColumn<uint>("available");
+        QTest::addColumn<uint>("asked");
+        QTest::newRow("all") << 7u << 1u;
+        QTest::newRow("hidden, embedded") << 3u << 1u;
+        QTest::newRow("embedded, metadata") << 6u << 4u;
+        QTest::newRow("embedded only") << 2u << 2u;
+        QTest::newRow("none said") << 0u << 0u;
+    }
+    void cursorModeLeavesThePointerOut()
+    {
+        QFETCH(uint, available);
+        QFETCH(uint, asked);
+        QCOMPARE(cursorModeFor(available), asked);
     }
 
     // Before the first picture the capture sleeps (asked once or twice, not again and again)

@@ -1,5 +1,7 @@
 #include "PortalSession.h"
 
+#include "CursorMode.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -20,10 +22,8 @@ const char *const portalPath = "/org/freedesktop/portal/desktop";
 const char *const screenCast = "org.freedesktop.portal.ScreenCast";
 const char *const requestInterface = "org.freedesktop.portal.Request";
 
-// ScreenCast's values: source type MONITOR, cursor mode Hidden (frames hold what the X11 and
-// GDI copies hold), persist mode 2 (until the user revokes it).
+// ScreenCast's values: source type MONITOR, persist mode 2 (until the user revokes it).
 constexpr uint monitorSource = 1;
-constexpr uint hiddenCursor = 1;
 constexpr uint persistUntilRevoked = 2;
 // Request responses: 0 success, 1 cancelled by the user, anything else refused.
 constexpr uint cancelledByUser = 1;
@@ -126,7 +126,8 @@ void PortalSession::onResponse(uint response, const QVariantMap &results)
         QVariantMap options;
         options.insert(QStringLiteral("types"), monitorSource);
         options.insert(QStringLiteral("multiple"), false);
-        options.insert(QStringLiteral("cursor_mode"), hiddenCursor);
+        if (const uint cursor = cursorModeFor(availableCursorModes()))
+            options.insert(QStringLiteral("cursor_mode"), cursor);
         options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
         const QString token = QSettings(QString::fromLatin1(settingsOrganization),
                                         QString::fromLatin1(settingsApplication))
@@ -176,6 +177,16 @@ void PortalSession::onResponse(uint response, const QVariantMap &results)
         break;
     }
     }
+}
+
+uint PortalSession::availableCursorModes()
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QString::fromLatin1(portalService), QString::fromLatin1(portalPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({QString::fromLatin1(screenCast), QStringLiteral("AvailableCursorModes")});
+    const QDBusReply<QDBusVariant> reply = bus->call(get);
+    return reply.isValid() ? reply.value().variant().toUInt() : 0;
 }
 
 void PortalSession::openStream(uint node)

@@ -11,8 +11,9 @@
 #include <memory>
 
 // The ScreenCast conversation with xdg-desktop-portal, on a private session-bus connection:
-// CreateSession, SelectSources (one monitor, cursor hidden, permission kept until revoked, with
-// the restore token from the user's settings), Start, OpenPipeWireRemote; then the stream.
+// CreateSession, SelectSources (one monitor, the pointer left out of the picture as the desktop
+// offers, permission kept until revoked, with the restore token from the user's settings),
+// Start, OpenPipeWireRemote; then the stream.
 // Every step answers through a Response signal, so the object lives in a thread with an event
 // loop. A refusal, a cancelled dialog or a missing portal is said once on stderr and nothing
 // more happens. Destroying it ends the stream and the connection, which ends the portal's
@@ -41,6 +42,8 @@ private:
     // Response comes to onResponse().
     void request(Step next, const QString &method, QVariantList arguments, QVariantMap options);
     void openStream(uint node);
+    // The ScreenCast's AvailableCursorModes, or 0 when the portal does not say.
+    uint availableCursorModes();
     void fail(const QString &why);
 
     PipeWireStream::Sink sink;
