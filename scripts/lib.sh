@@ -38,6 +38,11 @@ build_flavour() {
         "${targets[@]}"
 }
 
+# The project's version (CMakeLists.txt), as CMake read it into a configured build folder.
+project_version() {
+    sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/build/${1:-package}/CMakeCache.txt"
+}
+
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Makes Debian's source packages reachable for `apt-get source`: a deb-src entry with the same
@@ -159,8 +164,9 @@ install_without_starting_services() (
     printf '#!/bin/sh\n%s\nexit 101\n' "$policy_mark" | as_root tee "$policy_rc.norvane-new" >/dev/null
     as_root chmod 755 "$policy_rc.norvane-new"
     as_root mv -f "$policy_rc.norvane-new" "$policy_rc"
+    # The downloaded .debs are not kept once installed, as apt(8) does.
     as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
-        --no-install-recommends "$@" >/dev/null
+        --no-install-recommends -o APT::Keep-Downloaded-Packages=false "$@" >/dev/null
     # Installed now (the caller names only what is missing), but not to be started at the next
     # boot either.
     case " $* " in

@@ -11,17 +11,21 @@
 #include <algorithm>
 #include <cstdlib>
 
-PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance)
+namespace {
+
+// Every 41st pixel of every 37th row outside `busy` and below the top rows (a tray), where
+// `skip` does not say otherwise, against `expected` (0xRRGGBB).
+template <typename Expected, typename Skip>
+PatternMatch compareWith(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance,
+                         Expected expected, Skip skip)
 {
     PatternMatch match;
     for (int y = 60; y < frame.height; y += 37) {
         for (int x = 0; x < frame.width; x += 41) {
-            if ((x & 0xff) < 16 || (x & 0xff) > 240 || (y & 0xff) < 16 || (y & 0xff) > 240 ||
-                busy.contains(x, y))
+            if (busy.contains(x, y) || skip(x, y))
                 continue;
-            // XRoot's pattern as blue, green, red bytes: the same order as 0xRRGGBB.
-            const std::uint32_t painted = XRoot::pattern(x, y) & 0xffffff;
-            const int d = NdiReceiver::deviation(frame.rgb(x, y), painted);
+            const std::uint32_t want = expected(x, y);
+            const int d = NdiReceiver::deviation(frame.rgb(x, y), want);
             ++match.checked;
             match.worst = std::max(match.worst, d);
             if (d > tolerance && match.firstFault.isEmpty())
@@ -29,10 +33,30 @@ PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &bu
                                        .arg(x)
                                        .arg(y)
                                        .arg(frame.rgb(x, y), 6, 16, QChar('0'))
-                                       .arg(painted, 6, 16, QChar('0'));
+                                       .arg(want, 6, 16, QChar('0'));
         }
     }
     return match;
+}
+
+} // namespace
+
+PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance)
+{
+    // XRoot's pattern as blue, green, red bytes: the same order as 0xRRGGBB. Away from the
+    // steps where a pattern byte wraps around.
+    return compareWith(
+        frame, busy, tolerance, [](int x, int y) { return XRoot::pattern(x, y) & 0xffffff; },
+        [](int x, int y) {
+            return (x & 0xff) < 16 || (x & 0xff) > 240 || (y & 0xff) < 16 || (y & 0xff) > 240;
+        });
+}
+
+PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &busy,
+                               std::uint32_t rgb, int tolerance)
+{
+    return compareWith(
+        frame, busy, tolerance, [rgb](int, int) { return rgb; }, [](int, int) { return false; });
 }
 
 double shareUnlike(const QImage &look, const QImage &reference)

@@ -38,6 +38,9 @@ struct PatternMatch
     QString firstFault; // the first point beyond the tolerance, if any
 };
 PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance);
+// The same for a screen painted in one colour (0xRRGGBB).
+PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &busy,
+                               std::uint32_t rgb, int tolerance);
 
 // What a person at the desktop does, done from outside the program: start the built
 // executable, find its windows on the X server, click and type with xdotool, look at the

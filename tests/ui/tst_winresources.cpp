@@ -110,7 +110,8 @@ void TestWinResources::initTestCase()
             continue; // init() fails that row's tests
         const QString out = dir.filePath(QString::number(compiled.size()) + ".res");
         QProcess compile;
-        compile.start(windres, {"-i", input, "-O", "res", "-o", out});
+        compile.start(windres,
+                      {"-I", NORVANE_VERSION_INCLUDE, "-i", input, "-O", "res", "-o", out});
         QVERIFY(compile.waitForFinished(60000));
         QVERIFY2(compile.exitStatus() == QProcess::NormalExit && compile.exitCode() == 0,
                  compile.readAllStandardError().constData());
@@ -191,7 +192,17 @@ void TestWinResources::versionBlock()
     const QByteArray key =
         QByteArray::fromRawData(reinterpret_cast<const char *>(u"VS_VERSION_INFO"), 15 * 2);
     QCOMPARE(block.mid(6, key.size()), key);
-    QVERIFY(block.contains(QByteArray("\xBD\x04\xEF\xFE", 4))); // VS_FIXEDFILEINFO signature
+    // VS_FIXEDFILEINFO: signature, structure version, then file and product versions, each as
+    // major << 16 | minor and patch << 16 | 0: the project's version.
+    const int fixed = block.indexOf(QByteArray("\xBD\x04\xEF\xFE", 4));
+    QVERIFY(fixed > 0 && fixed + 24 <= block.size());
+    const auto *f = reinterpret_cast<const uchar *>(block.constData()) + fixed;
+    const quint32 high = NORVANE_VERSION_MAJOR << 16 | NORVANE_VERSION_MINOR;
+    const quint32 low = NORVANE_VERSION_PATCH << 16;
+    for (int at : {8, 16}) {
+        QCOMPARE(qFromLittleEndian<quint32>(f + at), high);
+        QCOMPARE(qFromLittleEndian<quint32>(f + at + 4), low);
+    }
     const QByteArray product =
         QByteArray::fromRawData(reinterpret_cast<const char *>(u"ProductName"), 11 * 2);
     QVERIFY(block.contains(product));

@@ -1,0 +1,132 @@
+// The Debian package where users are: a pristine Debian 12 and Debian 13 (debootstrap
+// minbase, scripts/debian-rootfs) each get `apt-get install ./norvane_<version>_amd64.deb`,
+// which resolves its dependencies from Debian's archive; the runtime goes where README.Debian
+// says (/usr/local/lib, then ldconfig). The installed /usr/bin/norvane then runs in that system
+// on this test's Xvfb (loopback only, scripts/ns-run); a click sends, and a receiver here gets
+// screen-sized frames of the painted colour. `apt-get purge norvane` must then leave none of
+// the package's files behind.
+#include "NdiReceiver.h"
+#include "UserSession.h"
+#include "XRoot.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScopeGuard>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace MainWindowPlaces;
+
+namespace {
+
+const std::uint32_t painted = 0x2f8f4f;
+
+// Runs scripts/debian-rootfs; its output goes to the test's log.
+bool rootfs(const QStringList &arguments, int timeoutMs = 600000)
+{
+    QProcess script;
+    script.setProcessChannelMode(QProcess::MergedChannels);
+    script.start(QStringLiteral(NORVANE_SOURCE "/scripts/debian-rootfs"), arguments);
+    const bool ended = script.waitForFinished(timeoutMs);
+    const QByteArray said = script.readAll().trimmed();
+    if (!said.isEmpty())
+        qInfo("%s", said.constData());
+    return ended && script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+}
+
+} // namespace
+
+class TestPackageDeb : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // Only root can unpack a system with its owners and run dpkg in it.
+        QFile map(QStringLiteral("/proc/self/uid_map"));
+        QVERIFY(map.open(QIODevice::ReadOnly));
+        if (geteuid() != 0 || !map.readAll().simplified().startsWith("0 0 "))
+            QSKIP("needs root, not a user namespace's");
+        QVERIFY2(QFile::exists(deb), qPrintable(deb + " is missing: scripts/package builds it"));
+        QVERIFY(waitForSenderNameFree("NDI", 120000));
+        XRoot root;
+        QVERIFY(root.connected());
+        root.fill(0, 0, root.width(), root.height(), painted);
+        QVERIFY(root.keepAsBackground());
+        screen = QSize(root.width(), root.height());
+    }
+
+    void installRunPurge_data()
+    {
+        QTest::addColumn<QString>("suite");
+        QTest::newRow("Debian 12") << QStringLiteral("bookworm");
+        QTest::newRow("Debian 13") << QStringLiteral("trixie");
+    }
+
+    void installRunPurge()
+    {
+        QFETCH(QString, suite);
+        const QString dir = QStringLiteral(NORVANE_BINARY_DIR "/debian-") + suite;
+        QElapsedTimer took;
+        took.start();
+        const auto removed = qScopeGuard([&] { rootfs({"remove", dir}); });
+        QVERIFY2(rootfs({"unpack", suite, dir}),
+                 "no pristine system: scripts/test fetches it (scripts/debian-rootfs fetch)");
+        QVERIFY(rootfs({"install", dir, deb}));
+        qInfo("unpacked and installed in %.1f s", took.elapsed() / 1000.0);
+
+        // Where README.Debian tells users to put the runtime.
+        QVERIFY(QFile::copy(QStringLiteral(NORVANE_NDI_DIR "/lib/libndi.so.6"),
+                            dir + "/usr/local/lib/libndi.so.6"));
+        QVERIFY(rootfs({"exec", dir, "ldconfig"}));
+        QVERIFY(QDir().mkpath(dir + "/tmp/xdg"));
+        QVERIFY(QFile::setPermissions(dir + "/tmp/xdg",
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        // Nothing of this machine reaches the program but the X server (through its abstract
+        // socket, which this network namespace shares).
+        UserSession user;
+        QProcessEnvironment bare;
+        for (const char *name : {"PATH", "HOME"})
+            bare.insert(QString::fromLatin1(name), qEnvironmentVariable(name));
+        QVERIFY2(user.start(QStringLiteral(NORVANE_SOURCE "/scripts/debian-rootfs"), bare,
+                            {"exec", dir, "/usr/bin/env", "-i",
+                             "DISPLAY=" + qEnvironmentVariable("DISPLAY"), "HOME=/root",
+                             "LANG=C.UTF-8", "XDG_RUNTIME_DIR=/tmp/xdg", "/usr/bin/norvane"}),
+                 user.standardError().constData());
+        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
+
+        NdiReceiver receiver;
+        QVERIFY(receiver.usable());
+        QVERIFY2(receiver.connect(), user.standardError().constData());
+        QVERIFY(receiver.receiveFrame(10000));
+        const NdiReceiver::Watch seen = receiver.watch(screen.width(), screen.height(), 5000);
+        qInfo("received %d frames in 5 s: %.2f per second", seen.frames, seen.perSecond);
+        QVERIFY(seen.frames > 0);
+        QCOMPARE(seen.wrong, 0);
+        QVERIFY(receiver.receiveFrame(2000));
+        const PatternMatch match = compareWithColour(
+            receiver.lastFrame(), user.windowRect().adjusted(-40, -40, 40, 40), painted, 16);
+        qInfo("%d pixels checked; largest colour difference: %d", match.checked, match.worst);
+        QVERIFY2(match.firstFault.isEmpty(), qPrintable(match.firstFault));
+        QVERIFY(match.checked > 500);
+
+        user.program().terminate();
+        QVERIFY(user.waitForExit(10000));
+        QCOMPARE(user.program().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(user.program().exitCode(), 0);
+
+        QVERIFY(rootfs({"purge", dir, "norvane"}));
+        qInfo("Debian %s: %.1f s in all", qPrintable(suite), took.elapsed() / 1000.0);
+    }
+
+private:
+    const QString deb = QStringLiteral(NORVANE_DEB);
+    QSize screen;
+};
+
+QTEST_MAIN(TestPackageDeb)
+#include "tst_package_deb.moc"
