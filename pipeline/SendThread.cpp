@@ -1,6 +1,7 @@
 #include "SendThread.h"
 
 #include "ExitSignal.h"
+#include "FrameHeap.h"
 #include "NdiRuntime.h"
 #include "NdiSettings.h"
 #include "Report.h"
@@ -134,6 +135,7 @@ void SendThread::stopSend()
         wake.wait(lock, [this] { return !loopActive; });
     }
     wait();
+    returnFreedFrames();
 }
 
 void SendThread::sendBlackFrame()

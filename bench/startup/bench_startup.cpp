@@ -3,9 +3,11 @@
 // the 1920x1080 screen to a receiver on loopback (with the CPU that sending takes), once idle
 // after that run, and once idle after a number of short runs more. Each figure is the median
 // of several starts. The peers, in the same run: the same program with Qt's default GLX
-// integration, which it would load without its own QT_XCB_GL_INTEGRATION=none; and the same
-// program as it was before it fixed glibc's mmap threshold (its mallopt() made a no-op by a
-// preloaded library), whose heap grows with every run.
+// integration, which it would load without its own QT_XCB_GL_INTEGRATION=none; the same
+// program as it was before it tuned glibc's heap (its mallopt() and malloc_trim() made no-ops
+// by a preloaded library), whose memory grows with every run; and, without the tuning, glibc's
+// mmap threshold fixed at 1 MiB (MALLOC_MMAP_THRESHOLD_), the other way to keep that memory,
+// which gives every frame its own mapping and fresh pages.
 //
 //   bench_startup [--runs N] [--toggles N]
 // Run inside scripts/ns-run (scripts/bench-startup).
@@ -114,8 +116,9 @@ struct Run
 struct Variant
 {
     const char *name;
-    QString gl;      // QT_XCB_GL_INTEGRATION, or empty for the program's own choice
-    QString preload; // LD_PRELOAD
+    QString gl;            // QT_XCB_GL_INTEGRATION, or empty for the program's own choice
+    QString preload;       // LD_PRELOAD
+    QString mmapThreshold; // MALLOC_MMAP_THRESHOLD_
     std::vector<Run> runs;
 };
 
@@ -132,6 +135,10 @@ Run startOnce(const Variant &variant, int toggles)
         env.insert("QT_XCB_GL_INTEGRATION", variant.gl);
     if (!variant.preload.isEmpty())
         env.insert("LD_PRELOAD", variant.preload);
+    if (variant.mmapThreshold.isEmpty())
+        env.remove("MALLOC_MMAP_THRESHOLD_");
+    else
+        env.insert("MALLOC_MMAP_THRESHOLD_", variant.mmapThreshold);
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QElapsedTimer clock;
@@ -205,9 +212,19 @@ int main(int argc, char **argv)
             toggles = std::max(1, std::atoi(argv[i + 1]));
     }
     Variant variants[] = {
-        {"as shipped (no OpenGL)", QString(), QString(), {}},
-        {"Qt's default (GLX, Mesa)", QStringLiteral("xcb_glx"), QString(), {}},
-        {"before: glibc's threshold", QString(), QStringLiteral(NORVANE_NOOP_MALLOPT), {}}};
+        {"as shipped (no OpenGL)", QString(), QString(), QString(), {}},
+        {"Qt's default (GLX, Mesa)", QStringLiteral("xcb_glx"), QString(), QString(), {}},
+        {"before: glibc's own heap",
+         QString(),
+         QStringLiteral(NORVANE_NOOP_HEAP_TUNING),
+         QString(),
+         {}},
+        {"an mmap per frame",
+         QString(),
+         QStringLiteral(NORVANE_NOOP_HEAP_TUNING),
+         QStringLiteral("1048576"),
+         {}}};
+    constexpr int variantCount = sizeof(variants) / sizeof(variants[0]);
     // Alternating, so that a machine busy for a while costs all alike.
     for (int i = 0; i < runs; ++i) {
         for (auto &v : variants)
@@ -218,8 +235,8 @@ int main(int argc, char **argv)
     std::printf("%-27s %9s %8s %9s %10s %10s %12s %9s %5s\n", "", "window ms", "idle MB", "sending",
                 "CPU sending", "idle, 1 run", qPrintable(afterMany), "frames/5s", "Mesa");
     enum { Start, Idle, Sending, Cpu, AfterOne, AfterMany, Count };
-    double figures[3][Count] = {};
-    for (int k = 0; k < 3; ++k) {
+    double figures[variantCount][Count] = {};
+    for (int k = 0; k < variantCount; ++k) {
         const auto &v = variants[k];
         std::vector<double> f[Count], frames;
         bool mesa = false;
@@ -240,9 +257,10 @@ int main(int argc, char **argv)
                     figures[k][AfterOne], figures[k][AfterMany], median(frames),
                     mesa ? "yes" : "no");
     }
-    for (int k : {1, 2}) {
-        std::printf("%-27s %9.2f %8.2f %9.2f %10.2f %11.2f %12.2f\n",
-                    k == 1 ? "ratio shipped / Qt default" : "ratio shipped / before",
+    const char *ratioNames[] = {"", "ratio shipped / Qt default", "ratio shipped / before",
+                                "ratio shipped / mmap"};
+    for (int k = 1; k < variantCount; ++k) {
+        std::printf("%-27s %9.2f %8.2f %9.2f %10.2f %11.2f %12.2f\n", ratioNames[k],
                     figures[0][Start] / figures[k][Start], figures[0][Idle] / figures[k][Idle],
                     figures[0][Sending] / figures[k][Sending], figures[0][Cpu] / figures[k][Cpu],
                     figures[0][AfterOne] / figures[k][AfterOne],
