@@ -76,6 +76,22 @@ double shareUnlike(const QImage &look, const QImage &reference)
     return double(unlike) / (ref.width() * ref.height());
 }
 
+QString unlikeUnscaledLook(QImage &unscaled, const QImage &look, bool isUnscaled)
+{
+    if (isUnscaled) {
+        unscaled = look;
+        return QString();
+    }
+    if (unscaled.isNull())
+        return QString();
+    const double unlike = shareUnlike(look, unscaled);
+    qInfo("scaled back to 100%%, %.2f %% of the window differs from the 100%% look", 100 * unlike);
+    return unlike < 0.015 ? QString()
+                          : QStringLiteral("scaled back to 100%, %1 % of the window differs "
+                                           "from the 100% look")
+                                .arg(100 * unlike, 0, 'f', 2);
+}
+
 UserSession::~UserSession()
 {
     if (process.state() == QProcess::NotRunning)

@@ -28,6 +28,9 @@ inline QRect scaled(const QRect &r, qreal scale)
 // differ from it by more than a quarter of the range in some colour: text drawn anew at another
 // size differs at its edges only, a widget out of place or out of proportion over its area.
 double shareUnlike(const QImage &look, const QImage &reference);
+// A table of scales: the unscaled row keeps its look in `unscaled`; any later row's look must
+// be like it. What went wrong, or an empty string.
+QString unlikeUnscaledLook(QImage &unscaled, const QImage &look, bool isUnscaled);
 
 // How a received picture of the whole screen compares with XRoot's painted pattern, away from
 // a rectangle where windows lie and from the steps where a pattern byte wraps around.

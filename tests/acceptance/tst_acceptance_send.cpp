@@ -55,14 +55,8 @@ private slots:
         const QRect window = user.windowRect();
         QCOMPARE(window.size(), size * scale);
         const QImage idle = UserSession::look(window);
-        if (!dpi) {
-            idleWindow = idle;
-        } else if (!idleWindow.isNull()) {
-            const double unlike = shareUnlike(idle, idleWindow);
-            qInfo("scaled back to 100%%, %.2f %% of the window differs from the 100%% look",
-                  100 * unlike);
-            QVERIFY(unlike < 0.015);
-        }
+        const QString unlike = unlikeUnscaledLook(idleWindow, idle, !dpi);
+        QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
         const QRect button = scaled(sendButtonArea, scale).translated(window.topLeft());
         const QRect label = scaled(rateLabelArea, scale).translated(window.topLeft());
         const QImage idleButton = UserSession::look(button);

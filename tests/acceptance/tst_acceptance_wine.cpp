@@ -52,14 +52,8 @@ private slots:
                  user.standardError().constData());
         QCOMPARE(user.windowRect().size(), size * scale);
         const QImage idle = UserSession::look(user.windowRect());
-        if (dpi == 96) {
-            idleWindow = idle;
-        } else if (!idleWindow.isNull()) {
-            const double unlike = shareUnlike(idle, idleWindow);
-            qInfo("scaled back to 100%%, %.2f %% of the window differs from the 100%% look",
-                  100 * unlike);
-            QVERIFY(unlike < 0.015);
-        }
+        const QString unlike = unlikeUnscaledLook(idleWindow, idle, dpi == 96);
+        QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
         const int port = WinePrefix::newListeningPort(portsBefore, 20000);
         QVERIFY2(port, "the program listens on no port: no sender");
 

@@ -54,8 +54,7 @@ private slots:
         QVERIFY(waitForSenderNameFree("NDI", 120000));
         XRoot root;
         QVERIFY(root.connected());
-        root.fill(0, 0, root.width(), root.height(), painted);
-        QVERIFY(root.keepAsBackground());
+        QVERIFY(root.paintFlat(painted));
         screen = QSize(root.width(), root.height());
     }
 

@@ -60,8 +60,7 @@ private slots:
         QVERIFY(QFile::exists(exe));
         XRoot root;
         QVERIFY(root.connected());
-        root.fill(0, 0, root.width(), root.height(), painted);
-        QVERIFY(root.keepAsBackground());
+        QVERIFY(root.paintFlat(painted));
         screen = QSize(root.width(), root.height());
     }
 

@@ -72,6 +72,12 @@ bool XRoot::keepAsBackground()
     return !xcb_connection_has_error(c);
 }
 
+bool XRoot::paintFlat(std::uint32_t rgb)
+{
+    fill(0, 0, rootWidth, rootHeight, rgb);
+    return keepAsBackground();
+}
+
 void XRoot::dropBackground()
 {
     if (!connection)

@@ -40,6 +40,8 @@ public:
     // Makes what the root shows now its background too, so the server paints it again after
     // any expose (another client's windows coming and going); true once done.
     bool keepAsBackground();
+    // Fills the whole root with one pixel value, kept as its background; true once done.
+    bool paintFlat(std::uint32_t rgb);
     // Gives the root no background again; what it shows stays until painted over.
     void dropBackground();
     // Encodes a 64-bit value as a row of 64 black or white squares of side `cell` pixels,
