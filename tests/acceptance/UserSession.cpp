@@ -76,6 +76,27 @@ double shareUnlike(const QImage &look, const QImage &reference)
     return double(unlike) / (ref.width() * ref.height());
 }
 
+QString paintedScreenArrives(NdiReceiver &receiver, const QSize &screen, const QRect &window,
+                             std::uint32_t painted)
+{
+    if (!receiver.receiveFrame(20000))
+        return QStringLiteral("no frame after the click on send");
+    const NdiReceiver::Watch seen = receiver.watch(screen.width(), screen.height(), 5000, 0);
+    qInfo("received %d frames in 5 s: %.2f per second", seen.frames, seen.perSecond);
+    if (seen.frames == 0 || seen.wrong != 0 || !receiver.receiveFrame(2000))
+        return QStringLiteral("%1 frames in 5 s, %2 not %3x%4 BGRX at 30000/1001")
+            .arg(seen.frames)
+            .arg(seen.wrong)
+            .arg(screen.width())
+            .arg(screen.height());
+    const PatternMatch match =
+        compareWithColour(receiver.lastFrame(), window.adjusted(-40, -40, 40, 40), painted, 16);
+    qInfo("%d pixels checked; largest colour difference: %d", match.checked, match.worst);
+    if (!match.firstFault.isEmpty())
+        return match.firstFault;
+    return match.checked > 500 ? QString() : QStringLiteral("too few pixels away from the window");
+}
+
 QString unlikeUnscaledLook(QImage &unscaled, const QImage &look, bool isUnscaled)
 {
     if (isUnscaled) {

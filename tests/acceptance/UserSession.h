@@ -28,6 +28,10 @@ inline QRect scaled(const QRect &r, qreal scale)
 // differ from it by more than a quarter of the range in some colour: text drawn anew at another
 // size differs at its edges only, a widget out of place or out of proportion over its area.
 double shareUnlike(const QImage &look, const QImage &reference);
+// A connected receiver after the click on send: screen-sized frames for 5 s, and the last in
+// the painted colour away from the window. What went wrong, or an empty string.
+QString paintedScreenArrives(NdiReceiver &receiver, const QSize &screen, const QRect &window,
+                             std::uint32_t painted);
 // A table of scales: the unscaled row keeps its look in `unscaled`; any later row's look must
 // be like it. What went wrong, or an empty string.
 QString unlikeUnscaledLook(QImage &unscaled, const QImage &look, bool isUnscaled);
