@@ -38,11 +38,6 @@ build_flavour() {
         "${targets[@]}"
 }
 
-# The project's version (CMakeLists.txt), as CMake read it into a configured build folder.
-project_version() {
-    sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/build/${1:-package}/CMakeCache.txt"
-}
-
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Makes Debian's source packages reachable for `apt-get source`: a deb-src entry with the same
@@ -139,6 +134,7 @@ ensure_wlr_protocol() (
 # before is put back on every way out, also after an install that was interrupted. A package
 # installed here is not left enabled for the next boot either.
 #   install_without_starting_services package...
+#   install_without_starting_services --build-dep <tree>    (its debian/control's Build-Depends)
 policy_rc=/usr/sbin/policy-rc.d
 policy_mark="# refusing while scripts/setup installs"
 install_without_starting_services() (
@@ -165,7 +161,12 @@ install_without_starting_services() (
     as_root chmod 755 "$policy_rc.norvane-new"
     as_root mv -f "$policy_rc.norvane-new" "$policy_rc"
     # The downloaded .debs are not kept once installed, as apt(8) does.
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+    local verb=install
+    if [ "$1" = --build-dep ]; then
+        verb=build-dep
+        shift
+    fi
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$verb" -y -qq \
         --no-install-recommends -o APT::Keep-Downloaded-Packages=false "$@" >/dev/null
     # Installed now (the caller names only what is missing), but not to be started at the next
     # boot either.

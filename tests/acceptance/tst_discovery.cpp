@@ -8,10 +8,15 @@
 //    program says why once on stderr and once in its window (this host has no tray).
 //  - A sender inside scripts/ns-run on a, whose system bus has avahi-daemon, registers nothing
 //    there: b does not find it.
+//  - Behind ufw's default-deny firewall on a, receivers on b find the source and get the
+//    picture once the package's profile is allowed; without it they list the source (ufw lets
+//    mDNS in) but get no picture, and by address alone they do not find it.
 #include "NdiReceiver.h"
 #include "UserSession.h"
 #include "XRoot.h"
 
+#include <QScopeGuard>
+#include <QStorageInfo>
 #include <QtTest>
 
 using namespace MainWindowPlaces;
@@ -186,6 +191,69 @@ private slots:
                                                : "not found: the LAN does not work");
             QVERIFY(sender.waitForFinished(20000));
         }
+    }
+
+    void behindUfw_data()
+    {
+        QTest::addColumn<bool>("allowed");
+        QTest::addColumn<bool>("byAddress");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("profile allowed, by mDNS") << true << false << true;
+        QTest::newRow("profile not allowed, by mDNS: listed, black") << false << false << true;
+        QTest::newRow("profile allowed, by address") << true << true << true;
+        QTest::newRow("profile not allowed, by address: not found") << false << true << false;
+    }
+
+    // ufw as Debian and Ubuntu install it (deny incoming, mDNS let in by its own rules) on host
+    // a, with the Debian package's application profile; by address means avahi-daemon ended on
+    // a, and b given a's address. The picture comes only where the profile is allowed.
+    void behindUfw()
+    {
+        QFETCH(bool, allowed);
+        QFETCH(bool, byAddress);
+        QFETCH(bool, listed);
+        // ufw changes whatever /etc/ufw it sees: here only host a's copy (scripts/two-hosts).
+        QVERIFY2(QStorageInfo(QStringLiteral("/etc/ufw")).rootPath() == "/etc/ufw",
+                 "no /etc/ufw of host a's own: is ufw installed (scripts/setup --test)?");
+        const auto ufw = [](const QStringList &arguments) {
+            QProcess run;
+            run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            run.start(QStringLiteral("ufw"), arguments);
+            return run.waitForFinished(30000) && run.exitCode() == 0;
+        };
+        const QString profile = QStringLiteral("/etc/ufw/applications.d/norvane");
+        const auto restore = qScopeGuard([&] {
+            ufw({"--force", "reset"});
+            QFile::remove(profile);
+            avahiOnA(true);
+        });
+        QVERIFY(QFile::copy(QStringLiteral(NORVANE_SOURCE_DIR "/debian/ufw/norvane"), profile));
+        QVERIFY(ufw({"logging", "off"}) && ufw({"--force", "enable"}));
+        if (allowed)
+            QVERIFY(ufw({"allow", "Norvane"}));
+        QVERIFY(avahiOnA(!byAddress));
+
+        UserSession user;
+        QVERIFY(user.start(QStringLiteral(NORVANE_EXE), UserSession::programEnvironment()));
+        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
+        Finder b;
+        QVERIFY(b.start(source, listed ? 10000 : 5000, screen,
+                        byAddress ? qEnvironmentVariable("NORVANE_LAN_A_ADDRESS") : QString()));
+        QVERIFY(b.finish(30000));
+        QCOMPARE(b.found, listed);
+        qInfo("host b received %d frames in 3 s", b.frames);
+        if (allowed) {
+            QVERIFY(b.frames > 0);
+            QCOMPARE(b.wrong, 0);
+            const PatternMatch match =
+                compareWithPattern(b.picture, user.windowRect().adjusted(-40, -40, 40, 40), 24);
+            QVERIFY2(match.firstFault.isEmpty(), qPrintable(match.firstFault));
+            QVERIFY(match.checked > 500);
+        } else {
+            QCOMPARE(b.frames, 0);
+        }
+        user.program().terminate();
+        QVERIFY(user.waitForExit(10000));
     }
 
 private:

@@ -3,8 +3,9 @@
 // which resolves its dependencies from Debian's archive; the runtime goes where README.Debian
 // says (/usr/local/lib, then ldconfig). The installed /usr/bin/norvane then runs in that system
 // on this test's Xvfb (loopback only, scripts/ns-run); a click sends, and a receiver here gets
-// screen-sized frames of the painted colour. `apt-get purge norvane` must then leave none of
-// the package's files behind.
+// screen-sized frames of the painted colour. The package's own tests (debian/tests) pass under
+// Debian's autopkgtest in that system, before the runtime is there, and `apt-get purge norvane`
+// must leave none of the package's files behind.
 #include "NdiReceiver.h"
 #include "UserSession.h"
 #include "XRoot.h"
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <unistd.h>
@@ -34,6 +36,27 @@ bool rootfs(const QStringList &arguments, int timeoutMs = 600000)
     if (!said.isEmpty())
         qInfo("%s", said.constData());
     return ended && script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+}
+
+// autopkgtest's chroot runner on the system, for the package installed there: given a copy of
+// debian/ marked as built (debian/files), it builds nothing.
+bool autopkgtest(const QString &system)
+{
+    QTemporaryDir scratch;
+    const QString tree = scratch.path() + "/norvane/";
+    const bool copied = QDir().mkpath(tree) &&
+                        QProcess::execute("cp", {"-r", NORVANE_SOURCE "/debian", tree}) == 0 &&
+                        QFile(tree + "debian/files").open(QIODevice::WriteOnly);
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QStringLiteral("autopkgtest"), {tree, "--", "chroot", system});
+    const bool passed = copied && run.waitForFinished(300000) &&
+                        run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0;
+    // Its summary when the tests passed, everything it said when not.
+    const QByteArray said = run.readAll();
+    qInfo("%s",
+          (passed ? said.mid(said.lastIndexOf("@@@ summary") + 12) : said).trimmed().constData());
+    return passed;
 }
 
 } // namespace
@@ -76,6 +99,8 @@ private slots:
                  "no pristine system: scripts/test fetches it (scripts/debian-rootfs fetch)");
         QVERIFY(rootfs({"install", dir, deb}));
         qInfo("unpacked and installed in %.1f s", took.elapsed() / 1000.0);
+        // Its own tests, before there is a runtime.
+        QVERIFY(autopkgtest(dir));
 
         // Where README.Debian tells users to put the runtime.
         QVERIFY(QFile::copy(QStringLiteral(NORVANE_NDI_DIR "/lib/libndi.so.6"),
