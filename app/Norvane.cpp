@@ -317,8 +317,8 @@ void Norvane::tellCaptureFailure(CopyFailure failure)
             tr("桌面的屏幕共享服务在共享对话框打开时停止运行，屏幕未共享，画面不会发送。") + again;
         break;
     case CopyFailure::NoPicture:
-        why = tr("屏幕共享已获准，但桌面的屏幕共享服务没有送来画面，接收端收不到画面。"
-                 "可重启 PipeWire 和桌面的屏幕共享服务后再试。");
+        why = tr("桌面的屏幕共享服务还没有送来画面，接收端收不到画面。如果没有看到共享对话框，"
+                 "该服务可能已停滞，可重启 PipeWire 和桌面的屏幕共享服务后再试。");
         break;
     case CopyFailure::StreamEnded:
         why = tr("桌面的屏幕画面已中断，接收端只收到黑色画面。停止后再次开始发送即可恢复。");

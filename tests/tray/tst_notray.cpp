@@ -88,7 +88,7 @@ private slots:
         row("share cancelled", CopyFailure::ShareCancelled, true, normal, "已取消");
         row("share refused", CopyFailure::ShareRefused, true, normal, "未共享");
         row("backend stopped", CopyFailure::ServiceStopped, true, normal, "停止运行");
-        row("no picture", CopyFailure::NoPicture, true, normal, "没有送来画面");
+        row("no picture", CopyFailure::NoPicture, true, normal, "还没有送来画面");
         row("screen unreadable", CopyFailure::ScreenUnreadable, false, normal, "无法读取");
         row("stream ended", CopyFailure::StreamEnded, true, normal, "中断");
         row("pixel format", CopyFailure::UnsupportedFormat, false, normal, "像素格式");
