@@ -139,11 +139,23 @@ bool UserSession::start(const QString &executable, const QProcessEnvironment &en
     process.start(executable, arguments);
     if (!process.waitForStarted(5000))
         return false;
-    // Its window, found through the process id the toolkit puts on it.
-    mainWindow = runTool(QStringLiteral("xdotool"),
-                         {"search", "--sync", "--onlyvisible", "--pid",
-                          QString::number(process.processId()), "--name", "^Norvane$"})
-                     .section('\n', 0, 0);
+    // Its window, found through the process id the toolkit puts on it. xdotool matches names
+    // without regard to case, so the tray icon ("norvane") comes too: the window is the large
+    // one. Generous: a loaded machine may take many seconds to show it.
+    mainWindow.clear();
+    (void)QTest::qWaitFor(
+        [&] {
+            const QString found =
+                runTool(QStringLiteral("xdotool"),
+                        {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+                         "--name", "^Norvane$"});
+            for (const QString &w : found.split('\n', Qt::SkipEmptyParts)) {
+                if (placement(w).rect.width() > 64)
+                    mainWindow = w;
+            }
+            return !mainWindow.isEmpty() || process.state() == QProcess::NotRunning;
+        },
+        60000);
     if (mainWindow.isEmpty())
         return false;
     // Shown is not yet drawn: wait until two looks a moment apart agree, so that what a test
