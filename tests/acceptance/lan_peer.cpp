@@ -37,7 +37,8 @@ int find(const std::string &name, int ms, const std::string &size, const char *e
     receiver.receiveFrame(2000);
     const NdiReceiver::Frame &f = receiver.lastFrame();
     std::printf("found %lld %d %d %d %d\n", foundNs, seen.frames, seen.wrong, f.width, f.height);
-    std::fwrite(f.pixels.data(), 1, f.pixels.size(), stdout);
+    if (!f.pixels.empty())
+        std::fwrite(f.pixels.data(), 1, f.pixels.size(), stdout);
     return 0;
 }
 
