@@ -113,6 +113,34 @@ QString unlikeUnscaledLook(QImage &unscaled, const QImage &look, bool isUnscaled
                                 .arg(100 * unlike, 0, 'f', 2);
 }
 
+bool ResizableDisplay::start(const QSize &size, std::uint32_t rgb)
+{
+    server.start("Xvnc",
+                 {"-displayfd", "1", "-geometry",
+                  QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), "-depth", "24",
+                  "-SecurityTypes", "None", "-rfbport", "-1", "-nolisten", "tcp", "-noreset"});
+    if (!server.waitForReadyRead(30000))
+        return false;
+    before = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":" + server.readLine().trimmed());
+    return QProcess::execute("xsetroot",
+                             {"-solid", QStringLiteral("#%1").arg(rgb, 6, 16, QChar('0'))}) == 0;
+}
+
+bool ResizableDisplay::resize(const QSize &size)
+{
+    return QProcess::execute(
+               "xrandr", {"-s", QStringLiteral("%1x%2").arg(size.width()).arg(size.height())}) == 0;
+}
+
+ResizableDisplay::~ResizableDisplay()
+{
+    if (!before.isEmpty())
+        qputenv("DISPLAY", before);
+    server.terminate();
+    server.waitForFinished(10000);
+}
+
 UserSession::~UserSession()
 {
     if (process.state() == QProcess::NotRunning)

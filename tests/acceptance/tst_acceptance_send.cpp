@@ -11,7 +11,6 @@
 #include "XRoot.h"
 
 #include <QDir>
-#include <QScopeGuard>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -131,37 +130,22 @@ private slots:
     // them.
     void followsTheScreenSize()
     {
-        QProcess server;
-        server.start("Xvnc",
-                     {"-displayfd", "1", "-geometry", "2560x1440", "-depth", "24", "-SecurityTypes",
-                      "None", "-rfbport", "-1", "-nolisten", "tcp", "-noreset"});
-        QVERIFY(server.waitForReadyRead(30000));
-        const QByteArray display = ":" + server.readLine().trimmed();
-        const QByteArray ours = qgetenv("DISPLAY");
-        // The program and the tools the session runs go there; this process stays on Xvfb.
-        qputenv("DISPLAY", display);
-        const auto back = qScopeGuard([&] {
-            qputenv("DISPLAY", ours);
-            server.terminate();
-            server.waitForFinished(10000);
-        });
         const std::uint32_t painted = 0x2f8f4f;
-        QCOMPARE(QProcess::execute("xsetroot", {"-solid", "#2f8f4f"}), 0);
-        QProcessEnvironment env = UserSession::programEnvironment();
-        env.insert("DISPLAY", QString::fromLatin1(display));
+        ResizableDisplay display;
+        QVERIFY(display.start(QSize(2560, 1440), painted));
         UserSession user;
-        QVERIFY(user.start(QStringLiteral(NORVANE_EXE), env));
+        QVERIFY(user.start(QStringLiteral(NORVANE_EXE), UserSession::programEnvironment()));
         NdiReceiver receiver;
         QVERIFY(receiver.usable());
 
-        QCOMPARE(QProcess::execute("xrandr", {"-s", "1920x1080"}), 0);
+        QVERIFY(display.resize(QSize(1920, 1080)));
         QVERIFY(user.clickAt(user.inWindow(sendButtonCentre)));
         QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 20000));
         QString wrong =
             paintedScreenArrives(receiver, QSize(1920, 1080), user.windowRect(), painted);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 
-        QCOMPARE(QProcess::execute("xrandr", {"-s", "2560x1440"}), 0);
+        QVERIFY(display.resize(QSize(2560, 1440)));
         QVERIFY(QTest::qWaitFor(
             [&] { return receiver.receiveFrame(1000) && receiver.lastFrame().width == 2560; },
             10000));
