@@ -1,5 +1,6 @@
 #include "Norvane.h"
 
+#include "NdiRuntime.h"
 #include "Report.h"
 #include "SendThread.h"
 #include "SourceDiscovery.h"
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -31,6 +33,8 @@ const int stripFrames = 4;
 const int examinedScreens = 4;
 // How long the tray shows why nothing is sent.
 const int noticeMs = 15000;
+// The in-window notice line's largest font; smaller when several notices share it.
+const int noticePointSize = 10;
 
 // A Wayland client cannot place its own window: the compositor moves it when asked to.
 bool compositorPlacesWindows()
@@ -41,11 +45,11 @@ bool compositorPlacesWindows()
 
 Norvane::Norvane(QWidget *parent) : Norvane(parent, nullptr) {}
 
-Norvane::Norvane(QWidget *parent, const ScreenProvider &screens) : Norvane(parent, &screens) {}
+Norvane::Norvane(QWidget *parent, ScreenProvider &screens) : Norvane(parent, &screens) {}
 
-Norvane::Norvane(QWidget *parent, const ScreenProvider *screens)
+Norvane::Norvane(QWidget *parent, ScreenProvider *screens)
     : QWidget(parent), sendThread(nullptr), desktop(nullptr), pressPos(0, 0), dragging(false),
-      trayIcon(nullptr), trayMenu(nullptr)
+      trayIcon(nullptr), trayMenu(nullptr), screens(screens)
 {
     ui.setupUi(this);
     // The form's size, fixed: a tiling compositor (sway) floats a window whose minimum and
@@ -66,10 +70,11 @@ Norvane::Norvane(QWidget *parent, const ScreenProvider *screens)
     connect(ui.screenCmb, SIGNAL(currentIndexChanged(int)), this, SLOT(OnScreenChange(int)));
 
     desktop = new QDesktopWidget;
-    if (screens)
-        InitScreenList(*screens);
-    else
-        InitScreenList();
+    if (!this->screens)
+        this->screens = new DesktopScreenProvider(desktop, this);
+    // Laptops dock and undock, projectors change the resolution: the list follows.
+    connect(this->screens, &ScreenProvider::changed, this, &Norvane::followScreens);
+    InitScreenList();
 
     ui.closeButton->setImage(QString::fromLatin1(closeImagePath), stripFrames);
     ui.sendButton->setImage(QString::fromLatin1(sendImagePath), stripFrames);
@@ -79,14 +84,12 @@ Norvane::Norvane(QWidget *parent, const ScreenProvider *screens)
     ui.label_2->setVisible(false);
     ui.audioCmb->setVisible(false);
 
-    // The window opens whether or not a sender could be made; the first press of send says
-    // why there is none.
+    // The window opens whether or not a sender could be made; each press of send without one
+    // tries again, and says why if there is still none.
     sendThread->initNDI();
-    // Reported on the capture's threads; told on this one.
-    sendThread->setCaptureFailureListener([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { tellCaptureFailure(); }, Qt::QueuedConnection);
-    });
+    connect(sendThread, &SendThread::captureFailed, this, &Norvane::tellCaptureFailure);
+    announcement = new AnnouncementWatch(this);
+    connect(announcement, &AnnouncementWatch::announcedChanged, this, &Norvane::tellAnnounced);
 
     trayIcon = new QSystemTrayIcon(this);
     trayIcon->setIcon(QIcon(QString::fromLatin1(windowIconPath)));
@@ -108,29 +111,58 @@ Norvane::~Norvane()
     desktop = nullptr;
 }
 
-void Norvane::InitScreenList()
+namespace {
+// The distinct screen rectangles, the default screen's first, and whose each is.
+void readScreens(const ScreenProvider &screens, QList<QRect> &geometries, QStringList &names)
 {
-    const DesktopScreenProvider screens(desktop);
-    InitScreenList(screens);
-}
-
-void Norvane::InitScreenList(const ScreenProvider &screens)
-{
-    const int count = screens.numScreens();
-
-    screenGeometries.clear();
-    screenGeometries.append(screens.screenGeometry(-1));
+    geometries = {screens.screenGeometry(-1)};
+    names = QStringList(screens.screenName(-1));
     for (int s = 0; s < examinedScreens; ++s) {
         const QRect rect = screens.screenGeometry(s);
-        if (screenGeometries.contains(rect))
+        if (geometries.contains(rect))
             continue;
-        if (rect.width() > 0)
-            screenGeometries.append(rect);
+        if (rect.width() > 0) {
+            geometries.append(rect);
+            names.append(screens.screenName(s));
+        }
     }
+}
+} // namespace
 
+void Norvane::InitScreenList()
+{
+    const int count = screens->numScreens();
+    readScreens(*screens, screenGeometries, screenNames);
     ui.screenCmb->clear();
     for (int i = 0; i < count; ++i)
         ui.screenCmb->insertItem(i, tr("屏幕 ") + QString::number(i + 1));
+}
+
+void Norvane::followScreens()
+{
+    QList<QRect> geometries;
+    QStringList names;
+    readScreens(*screens, geometries, names);
+    if (geometries == screenGeometries && names == screenNames &&
+        screens->numScreens() == ui.screenCmb->count())
+        return;
+    const QString chosen = captureScreen;
+    InitScreenList();
+    // Filling the selector chose the first entry; the one chosen before stays while its screen
+    // is there.
+    const int index = screenNames.indexOf(chosen);
+    if (index > 0)
+        ui.screenCmb->setCurrentIndex(index);
+
+    // A running capture follows its own screen, not the selector. Should that screen be gone,
+    // it keeps its rectangle (black where nothing is left) rather than show another screen
+    // nobody chose to share.
+    const int running = screenNames.indexOf(sendingScreen);
+    if (isSending && running >= 0 && screenGeometries.at(running) != sendingRect) {
+        sendingRect = screenGeometries.at(running);
+        sendThread->moveCapture(sendingRect.width(), sendingRect.height(), sendingRect.left(),
+                                sendingRect.top());
+    }
 }
 
 void Norvane::OnScreenChange(int index)
@@ -141,22 +173,32 @@ void Norvane::OnScreenChange(int index)
     if (index < 0 || index >= screenGeometries.size())
         return;
     captureRect = screenGeometries.at(index);
+    captureScreen = screenNames.value(index);
 }
 
 void Norvane::OnSendBtn()
 {
     isSending = !isSending;
     if (isSending) {
+        // Without a sender each press tries again: another program may have let go of the
+        // name, or the runtime been installed since.
+        sendThread->initNDI();
+        sendingScreen = captureScreen;
+        sendingRect = captureRect;
         const QPoint topLeft = captureRect.topLeft();
         sendThread->startSend(captureRect.width(), captureRect.height(), topLeft.x(), topLeft.y());
         ui.sendButton->setImage(QString::fromLatin1(stopImagePath), stripFrames);
         ui.sendButton->setText(tr("停止发送"));
         tellWhyNothingIsSent();
-        tellWhyNobodyFindsIt();
+        if (sendThread->senderStatus() == SendThread::SenderStatus::Created &&
+            !announcement->start())
+            tellNotAnnounced();
     } else {
         sendThread->stopSend();
-        if (notice)
-            notice->hide();
+        announcement->stop();
+        // The next press says anew whatever still holds.
+        notices.clear();
+        showNotices();
         ui.sendButton->setImage(QString::fromLatin1(sendImagePath), stripFrames);
         ui.sendButton->setText(tr("开始发送"));
         // No context object: the reset fires even if a new run has begun meanwhile, and the
@@ -171,16 +213,38 @@ void Norvane::OnSendBtn()
 
 void Norvane::tellWhyNothingIsSent()
 {
+    const QString install = tr("请安装 NDI 运行库（ndi.video）。");
     QString why;
     switch (sendThread->senderStatus()) {
     case SendThread::SenderStatus::Created:
         return;
     case SendThread::SenderStatus::NotInitialised:
-    case SendThread::SenderStatus::NoRuntime:
-        why = tr("未找到 NDI 运行库，画面不会发送。请安装 NDI 运行库（ndi.video）。");
+    case SendThread::SenderStatus::NoRuntime: {
+        const std::vector<NdiRuntime::Rejection> found = NdiRuntime::rejections();
+        if (found.empty()) {
+            why = tr("未找到 NDI 运行库，画面不会发送。") + install;
+            break;
+        }
+        const QString file = QString::fromStdString(found.front().file);
+        switch (found.front().kind) {
+        case NdiRuntime::Rejection::Kind::Damaged:
+            why = tr("NDI 运行库 %1 已损坏（文件不完整），画面不会发送。").arg(file);
+            break;
+        case NdiRuntime::Rejection::Kind::OtherProcessor:
+            why = tr("NDI 运行库 %1 是为其他处理器构建的，画面不会发送。").arg(file);
+            break;
+        default:
+            why = tr("NDI 运行库 %1 无法加载，画面不会发送。").arg(file);
+            break;
+        }
+        why += install;
+        break;
+    }
+    case SendThread::SenderStatus::NoSse42:
+        why = tr("NDI 运行库需要支持 SSE4.2 的处理器，本机处理器不支持，画面不会发送。");
         break;
     case SendThread::SenderStatus::InitializeFailed:
-        why = tr("NDI 运行库无法初始化（需要支持 SSE4.2 的处理器），画面不会发送。");
+        why = tr("NDI 运行库拒绝启动，画面不会发送。");
         break;
     case SendThread::SenderStatus::CreateFailed:
         why = tr("无法创建名为“NDI”的发送端，画面不会发送。本机可能已有其他程序以此名称发送。");
@@ -189,41 +253,72 @@ void Norvane::tellWhyNothingIsSent()
     tellUser(QStringLiteral("sender"), why);
 }
 
-void Norvane::tellWhyNobodyFindsIt()
+void Norvane::tellAnnounced(bool announced)
 {
-    const QString key = QStringLiteral("announcer");
-    if (told.contains(key) || sendThread->senderStatus() != SendThread::SenderStatus::Created ||
-        sendersAreAnnounced())
+    if (!isSending)
         return;
+    const QString key = QStringLiteral("announcer");
+    if (!announced) {
+        Report::once("announcer-gone", "avahi-daemon stopped while sending: receivers on the "
+                                       "network no longer find this sender by themselves. "
+                                       "Sending goes on.");
+        tellNotAnnounced();
+        return;
+    }
+    const bool told =
+        std::any_of(notices.begin(), notices.end(), [&](const Notice &n) { return n.key == key; });
+    withdraw(key);
+    // A notification cannot be taken back: a new one says it is over.
+    if (told && trayNotifies())
+        trayIcon->showMessage(tr("接收端可以找到本机"),
+                              tr("avahi-daemon 已运行，网络上的接收端现在可以找到“NDI”。"),
+                              QSystemTrayIcon::Information, noticeMs);
+}
+
+void Norvane::tellNotAnnounced()
+{
     Report::once("announcer",
                  "avahi-daemon is not running (nothing owns org.freedesktop.Avahi on the system "
                  "bus): receivers on the network will not find this sender by themselves. "
                  "Sending goes on. Start avahi-daemon, or let the receivers add this machine's "
                  "address (extra IPs in their NDI settings).");
-    tellUser(key,
+    tellUser(QStringLiteral("announcer"),
              tr("avahi-daemon 未运行，网络上的接收端无法自动找到“NDI”，画面仍在发送。"
                 "请启动 avahi-daemon，或在接收端添加本机的 IP 地址。"),
              tr("接收端找不到本机"));
 }
 
-void Norvane::tellCaptureFailure()
+bool Norvane::trayNotifies() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages();
+}
+
+void Norvane::tellCaptureFailure(CopyFailure failure)
 {
     // Reported by a run that may have ended since.
     if (!isSending)
         return;
-    const CopyFailure failure = sendThread->captureFailure();
+    const QString again = tr("停止后再次开始发送可重试。");
     QString why;
     switch (failure) {
     case CopyFailure::None:
         return;
     case CopyFailure::PortalUnavailable:
-        why = tr("无法使用桌面的屏幕共享服务（xdg-desktop-portal），画面不会发送。");
+        why = tr("无法使用桌面的屏幕共享服务（xdg-desktop-portal），画面不会发送。") + again;
         break;
     case CopyFailure::ShareCancelled:
         why = tr("屏幕共享已取消，画面不会发送。停止后再次开始发送，可重新选择屏幕。");
         break;
     case CopyFailure::ShareRefused:
-        why = tr("桌面拒绝了屏幕共享，画面不会发送。");
+        why = tr("桌面结束了屏幕共享请求，屏幕未共享，画面不会发送。") + again;
+        break;
+    case CopyFailure::ServiceStopped:
+        why =
+            tr("桌面的屏幕共享服务在共享对话框打开时停止运行，屏幕未共享，画面不会发送。") + again;
+        break;
+    case CopyFailure::NoPicture:
+        why = tr("桌面的屏幕共享服务还没有送来画面，接收端收不到画面。如果没有看到共享对话框，"
+                 "该服务可能已停滞，可重启 PipeWire 和桌面的屏幕共享服务后再试。");
         break;
     case CopyFailure::StreamEnded:
         why = tr("桌面的屏幕画面已中断，接收端只收到黑色画面。停止后再次开始发送即可恢复。");
@@ -234,31 +329,70 @@ void Norvane::tellCaptureFailure()
     case CopyFailure::UnusableSize:
         why = tr("此屏幕的尺寸无法以 NDI 发送，接收端收不到画面。");
         break;
+    case CopyFailure::ScreenUnreadable:
+        why = tr("无法读取屏幕画面，接收端只收到黑色画面。");
+        break;
     }
     tellUser(QStringLiteral("capture-%1").arg(int(failure)), why);
 }
 
 void Norvane::tellUser(const QString &key, const QString &why, const QString &title)
 {
-    // Once is enough: the button keeps working as a toggle either way.
-    if (told.contains(key))
+    // Once a run is enough: the button keeps working as a toggle either way.
+    for (const Notice &n : notices) {
+        if (n.key == key)
+            return;
+    }
+    notices.append({key, title.isEmpty() ? tr("无法发送") : title, why});
+    showNotices();
+}
+
+void Norvane::withdraw(const QString &key)
+{
+    notices.erase(std::remove_if(notices.begin(), notices.end(),
+                                 [&](const Notice &n) { return n.key == key; }),
+                  notices.end());
+    showNotices();
+}
+
+void Norvane::showNotices()
+{
+    QStringList texts;
+    for (const Notice &n : notices)
+        texts << n.text;
+    if (trayNotifies()) {
+        // One notification at a time: the newest shows all that hold.
+        if (!notices.isEmpty())
+            trayIcon->showMessage(notices.last().title, texts.join(QLatin1Char('\n')),
+                                  QSystemTrayIcon::Warning, noticeMs);
         return;
-    told.insert(key);
-    if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages()) {
-        trayIcon->showMessage(title.isEmpty() ? tr("无法发送") : title, why,
-                              QSystemTrayIcon::Warning, noticeMs);
+    }
+    if (notices.isEmpty()) {
+        if (notice)
+            notice->hide();
         return;
     }
     // Without a tray, the empty row the hidden audio choice leaves in the frame takes it.
     if (!notice) {
         notice = new QLabel(ui.frame);
         notice->setObjectName(QStringLiteral("noticeLabel"));
-        notice->setGeometry(QRect(30, 128, 390, 54));
+        notice->setGeometry(QRect(30, 128, 390, 56));
         notice->setWordWrap(true);
         notice->setAlignment(Qt::AlignCenter);
-        notice->setStyleSheet(QStringLiteral("font: 10pt; color: rgb(240, 180, 90);"));
     }
-    notice->setText(why);
+    // As large as the row lets all of them be.
+    const QString text = texts.join(QLatin1Char('\n'));
+    int points = noticePointSize;
+    for (; points > 6; --points) {
+        QFont font = notice->font();
+        font.setPointSize(points);
+        const QRect needed = QFontMetrics(font).boundingRect(
+            QRect(0, 0, notice->width(), 1000), Qt::TextWordWrap | Qt::AlignCenter, text);
+        if (needed.height() <= notice->height())
+            break;
+    }
+    notice->setStyleSheet(QStringLiteral("font: %1pt; color: rgb(240, 180, 90);").arg(points));
+    notice->setText(text);
     notice->show();
 }
 

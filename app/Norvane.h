@@ -1,16 +1,18 @@
 #pragma once
 
+#include "ScreenCopy.h"
 #include "ScreenProvider.h"
 #include "ui_Norvane.h"
 
 #include <QList>
 #include <QPoint>
 #include <QRect>
-#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+class AnnouncementWatch;
 class QDesktopWidget;
 class QLabel;
 class QMenu;
@@ -28,9 +30,9 @@ class Norvane : public QWidget
     Q_OBJECT
 public:
     explicit Norvane(QWidget *parent = nullptr);
-    // As above, but the screen list is built from `screens` instead of the desktop. The
-    // provider is read only during construction.
-    Norvane(QWidget *parent, const ScreenProvider &screens);
+    // As above, but the screen list is built from `screens` instead of the desktop, and follows
+    // its changes; it must outlive the window.
+    Norvane(QWidget *parent, ScreenProvider &screens);
     ~Norvane() override;
 
     // The area the next start will publish.
@@ -50,22 +52,32 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    Norvane(QWidget *parent, const ScreenProvider *screens);
+    Norvane(QWidget *parent, ScreenProvider *screens);
 
     void InitScreenList();
-    void InitScreenList(const ScreenProvider &screens);
+    // The screens changed: the list is built anew, the chosen entry stays chosen while its
+    // screen exists, and a running capture follows its own screen's new rectangle.
+    void followScreens();
     void InitTrayMenu();
     // Sending was started without a sender: tells the user why.
     void tellWhyNothingIsSent();
     // The running capture gives receivers no picture of the screen: tells the user why.
-    void tellCaptureFailure();
-    // Sending was started but nothing announces the sender on the network: says so, on
-    // standard error too. Sending goes on.
-    void tellWhyNobodyFindsIt();
-    // Tells the user why, once for each kind of trouble (named by key), in the tray's
-    // notification or, without a tray, in a line in the window. The notification's title is
-    // "无法发送" unless given.
+    void tellCaptureFailure(CopyFailure failure);
+    // While sending, whether anything announces the sender on the network changed: tells the
+    // user, or takes back what was told.
+    void tellAnnounced(bool announced);
+    // Nothing announces the sender: says so, on standard error too. Sending goes on.
+    void tellNotAnnounced();
+    // Whether the tray shows notifications (else the window's notice line tells).
+    bool trayNotifies() const;
+    // Tells the user, once for each kind of news (named by key) in a run of sending, in the
+    // tray's notification or, without a tray, in a line in the window; several at once are
+    // shown together. The notification's title is "无法发送" unless given. A stop takes them
+    // all back.
     void tellUser(const QString &key, const QString &why, const QString &title = QString());
+    // News that no longer holds.
+    void withdraw(const QString &key);
+    void showNotices();
 
     Ui_NorvaneClass ui;
     SendThread *sendThread;
@@ -76,7 +88,20 @@ private:
     QMenu *trayMenu;
     QList<QRect> screenGeometries;
     QRect captureRect;
-    // The in-window line of tellUser(), made only when needed.
+    // Whose rectangle each list element is, and captureRect's.
+    QStringList screenNames;
+    QString captureScreen;
+    ScreenProvider *screens = nullptr;
+    // The running capture's screen and rectangle, which it follows while sending.
+    QString sendingScreen;
+    QRect sendingRect;
+    AnnouncementWatch *announcement = nullptr;
+    // What the user has been told in this run of sending; the in-window line of tellUser(),
+    // made only when needed.
+    struct Notice
+    {
+        QString key, title, text;
+    };
+    QList<Notice> notices;
     QLabel *notice = nullptr;
-    QSet<QString> told;
 };

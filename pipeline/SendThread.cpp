@@ -56,19 +56,28 @@ SendThread::~SendThread()
 
 bool SendThread::initNDI()
 {
+    if (sender)
+        return true;
     // The loader has already said on standard error when there is no runtime.
     ndi = NdiRuntime::api();
     if (!ndi) {
         status = SenderStatus::NoRuntime;
         return false;
     }
-    if (!ndi->initialize()) {
-        status = SenderStatus::InitializeFailed;
-        Report::once("ndi-initialize", "The NDI runtime could not be initialised (it needs a "
-                                       "processor with SSE4.2); nothing will be sent.");
-        return false;
+    if (!runtimeStarted) {
+        if (!ndi->initialize()) {
+            const bool sse42 = NdiRuntime::processorHasSse42();
+            status = sse42 ? SenderStatus::InitializeFailed : SenderStatus::NoSse42;
+            Report::once("ndi-initialize",
+                         sse42 ? "The NDI runtime refused to start (NDIlib_initialize failed); "
+                                 "nothing will be sent."
+                               : "The NDI runtime needs a processor with SSE4.2, which this one "
+                                 "lacks; nothing will be sent.");
+            return false;
+        }
+        runtimeStarted = true;
+        ExitSignal::installHandlers();
     }
-    ExitSignal::installHandlers();
 
     const NDIlib_send_create_t create = NdiSettings::sender();
     sender = ndi->send_create(&create);
@@ -84,16 +93,6 @@ bool SendThread::initNDI()
     return true;
 }
 
-CopyFailure SendThread::captureFailure() const
-{
-    return XCaptureThread::instance().copyFailure();
-}
-
-void SendThread::setCaptureFailureListener(std::function<void()> listener)
-{
-    captureFailureListener = std::move(listener);
-}
-
 void SendThread::startSend(int width, int height, int left, int top)
 {
     // The window never starts twice, but a buffer must not be replaced under a running loop.
@@ -101,7 +100,18 @@ void SendThread::startSend(int width, int height, int left, int top)
         stopSend();
 
     XCaptureThread &capture = XCaptureThread::instance();
-    capture.setFailureListener(captureFailureListener);
+    const int run = ++runs;
+    capture.setFailureListener([this, run](CopyFailure failure) {
+        // Heard on any thread, told on this object's; news of a run that has ended since stays
+        // untold.
+        QMetaObject::invokeMethod(
+            this,
+            [this, run, failure] {
+                if (run == runs && running)
+                    emit captureFailed(failure);
+            },
+            Qt::QueuedConnection);
+    });
     capture.startCapture(width, height, left, top);
     allocateSendBuffer(width, height);
 
@@ -111,6 +121,13 @@ void SendThread::startSend(int width, int height, int left, int top)
         loopActive = true;
     }
     start(QThread::InheritPriority);
+}
+
+void SendThread::moveCapture(int width, int height, int left, int top)
+{
+    // The send buffer follows the frames' size by itself.
+    if (running)
+        XCaptureThread::instance().moveCapture(width, height, left, top);
 }
 
 void SendThread::stopSend()
@@ -135,14 +152,14 @@ void SendThread::stopSend()
         wake.wait(lock, [this] { return !loopActive; });
     }
     wait();
+    XCaptureThread::instance().setFailureListener(nullptr);
     returnFreedFrames();
 }
 
 void SendThread::sendBlackFrame()
 {
-    // After the interrupt signal nothing more is sent; the process is ending and its sender
-    // with it.
-    if (!sender || !sendBuffer || exitRequested)
+    // Also after the interrupt signal: receivers keep the last frame they were given.
+    if (!sender || !sendBuffer)
         return;
     std::memset(sendBuffer.get(), 0, sendBufferBytes);
     ndi->send_send_video_v2(sender, &videoFrame);

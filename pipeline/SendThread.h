@@ -9,7 +9,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -29,19 +28,25 @@ public:
     explicit SendThread(QObject *parent);
     ~SendThread() override;
 
+    // Makes the sender. Once made it lives to the end; until then every call tries again, so
+    // that a runtime installed meanwhile, or a name another program has let go of, serves.
     bool initNDI();
     void startSend(int width, int height, int left, int top);
     void stopSend();
+    // The screen being sent has moved or changed size: the capture takes the new rectangle,
+    // and frames the new size. Nothing happens while not sending.
+    void moveCapture(int width, int height, int left, int top);
 
     // Whether initNDI() made a sender, and if not, why.
-    enum class SenderStatus { NotInitialised, Created, NoRuntime, InitializeFailed, CreateFailed };
+    enum class SenderStatus {
+        NotInitialised,
+        Created,
+        NoRuntime,
+        NoSse42,
+        InitializeFailed,
+        CreateFailed
+    };
     SenderStatus senderStatus() const { return status; }
-
-    // Why the running capture gives receivers no picture of the screen (None when it does),
-    // and a listener called on any thread when that changes during a run; set before the
-    // first start. The window tells the user, as it does for senderStatus().
-    CopyFailure captureFailure() const;
-    void setCaptureFailureListener(std::function<void()> listener);
 
     // A steady clock in nanoseconds. Tests put in their own to get exact figures; null puts
     // the real steady clock back. Only while no engine is sending.
@@ -50,6 +55,9 @@ public:
 
 signals:
     void sendCurFPS(float);
+    // The running capture gives receivers no picture of the screen, and why. Emitted on this
+    // object's thread, only for the run in progress.
+    void captureFailed(CopyFailure failure);
 
 protected:
     void run() override;
@@ -83,5 +91,8 @@ private:
     std::unique_ptr<uint8_t[]> sendBuffer;
     std::size_t sendBufferBytes = 0;
     SenderStatus status = SenderStatus::NotInitialised;
-    std::function<void()> captureFailureListener;
+    bool runtimeStarted = false;
+    // Counts the runs, so that news of one that has ended is not taken for the current one's.
+    // Touched on this object's thread only.
+    int runs = 0;
 };

@@ -42,14 +42,15 @@ void XCaptureThread::adoptScreenCopy(std::unique_ptr<ScreenCopy> copy)
     if (screenCopy) {
         screenCopy->setWakeUp([this] {
             bool changed = false;
+            CopyFailure news = CopyFailure::None;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 copyMayHaveFrame = true;
                 captureWake.notify_all();
-                changed = failureChangedLocked();
+                changed = failureChangedLocked(news);
             }
             if (changed)
-                tellFailureListener();
+                tellFailureListener(news);
         });
     }
 }
@@ -65,29 +66,53 @@ void XCaptureThread::startCapture(int width, int height, int left, int top)
 {
     stopCapture();
     bool failed = false;
+    CopyFailure news = CopyFailure::None;
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopFlag = false;
-        // A negative or unusable size is treated as empty, as a zero one is: it must not
-        // become a negative or overflowing allocation.
-        const bool usable = frameByteCount(width, height) > 0;
-        rectangleUnsendable = unsendableSize(width, height);
-        if (rectangleUnsendable)
-            reportUnsendable(width, height);
-        this->width = usable ? width : 0;
-        this->height = usable ? height : 0;
-        this->left = left;
-        this->top = top;
+        setRectangleLocked(width, height, left, top);
         if (screenCopy) {
-            // A failed preparation leaves the buffers as allocated; nothing reports it.
+            // A failed preparation leaves the buffers as allocated; the copy's failure() says
+            // why.
             screenCopy->begin(this->width, this->height, left, top);
             copyPrepared = true;
         }
-        failed = failureChangedLocked();
+        failed = failureChangedLocked(news);
     }
     if (failed)
-        tellFailureListener();
+        tellFailureListener(news);
     start(QThread::InheritPriority);
+}
+
+void XCaptureThread::moveCapture(int width, int height, int left, int top)
+{
+    bool failed = false;
+    CopyFailure news = CopyFailure::None;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!copyPrepared)
+            return;
+        setRectangleLocked(width, height, left, top);
+        unusableSize = false;
+        screenCopy->moveTo(this->width, this->height, left, top);
+        failed = failureChangedLocked(news);
+    }
+    if (failed)
+        tellFailureListener(news);
+}
+
+void XCaptureThread::setRectangleLocked(int width, int height, int left, int top)
+{
+    // A negative or unusable size is treated as empty, as a zero one is: it must not become a
+    // negative or overflowing allocation.
+    const bool usable = frameByteCount(width, height) > 0;
+    rectangleUnsendable = unsendableSize(width, height);
+    if (rectangleUnsendable)
+        reportUnsendable(width, height);
+    this->width = usable ? width : 0;
+    this->height = usable ? height : 0;
+    this->left = left;
+    this->top = top;
 }
 
 void XCaptureThread::stopCapture()
@@ -162,7 +187,7 @@ CopyFailure XCaptureThread::copyFailure()
     return failureLocked();
 }
 
-void XCaptureThread::setFailureListener(std::function<void()> listener)
+void XCaptureThread::setFailureListener(FailureListener listener)
 {
     std::lock_guard<std::mutex> lock(mutex);
     failureListener = std::move(listener);
@@ -177,24 +202,25 @@ CopyFailure XCaptureThread::failureLocked() const
     return screenCopy ? screenCopy->failure() : CopyFailure::None;
 }
 
-bool XCaptureThread::failureChangedLocked()
+bool XCaptureThread::failureChangedLocked(CopyFailure &news)
 {
     const CopyFailure now = failureLocked();
     if (now == heardFailure)
         return false;
     heardFailure = now;
+    news = now;
     return now != CopyFailure::None;
 }
 
-void XCaptureThread::tellFailureListener()
+void XCaptureThread::tellFailureListener(CopyFailure failure)
 {
-    std::function<void()> listener;
+    FailureListener listener;
     {
         std::lock_guard<std::mutex> lock(mutex);
         listener = failureListener;
     }
     if (listener)
-        listener();
+        listener(failure);
 }
 
 void XCaptureThread::run()
@@ -203,10 +229,11 @@ void XCaptureThread::run()
         return;
     // Told outside the mutex, at the top of the next turn.
     bool failureNews = false;
+    CopyFailure news = CopyFailure::None;
     for (;;) {
         if (failureNews) {
             failureNews = false;
-            tellFailureListener();
+            tellFailureListener(news);
         }
         {
             std::unique_lock<std::mutex> lock(mutex);
@@ -236,7 +263,7 @@ void XCaptureThread::run()
                 unusableSize = unsendable;
                 if (unusableSize && !rectangleUnsendable)
                     reportUnsendable(frameWidth, frameHeight);
-                failureNews = failureChangedLocked();
+                failureNews = failureChangedLocked(news);
             }
             // The mutex is held for the whole copy, so a popFrame() or stopCapture() arriving
             // meanwhile waits until the copy is done.
@@ -256,6 +283,9 @@ void XCaptureThread::run()
             // before. Cleared only then, so a good copy costs no extra pass.
             if (!screenCopy || !screenCopy->copy(frame->bytes.get()))
                 std::memset(frame->bytes.get(), 0, static_cast<std::size_t>(bytes));
+            // A copy made on demand finds its own failures (a lost display, a refused blit),
+            // and recovers from them, in the copy itself.
+            failureNews = failureChangedLocked(news) || failureNews;
             frames.push_back(std::move(frame));
             frameAdded.notify_one();
         }

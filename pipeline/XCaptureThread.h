@@ -53,6 +53,9 @@ public:
 
     void startCapture(int width, int height, int left, int top);
     void stopCapture();
+    // A new rectangle for the run in progress (its screen moved or changed size): frames
+    // captured from now on have its size. Nothing happens while idle.
+    void moveCapture(int width, int height, int left, int top);
 
     // The oldest queued frame, or null when the queue is empty; never waits.
     FramePtr popFrame();
@@ -66,9 +69,10 @@ public:
     // Why the current run gives receivers no picture of the screen; None when it does, and
     // while idle.
     CopyFailure copyFailure();
-    // Called, on whichever thread noticed, when copyFailure() has changed during a run. It must
-    // not call back into the engine; a window posts itself a message.
-    void setFailureListener(std::function<void()> listener);
+    // Called, on whichever thread noticed, with the run's new failure whenever it turns to
+    // one. It must not call back into the engine; a window posts itself a message.
+    using FailureListener = std::function<void(CopyFailure)>;
+    void setFailureListener(FailureListener listener);
 
 protected:
     void run() override;
@@ -79,11 +83,13 @@ private:
     FramePtr takeFront();
     // Gives the screen copy the wake-up for its frames; the caller holds the mutex.
     void adoptScreenCopy(std::unique_ptr<ScreenCopy> copy);
-    // The caller holds the mutex: the run's failure, and whether it differs from the one the
-    // listener last heard of (then the caller tells it, once the mutex is released).
+    // Takes the rectangle for the run; the caller holds the mutex.
+    void setRectangleLocked(int width, int height, int left, int top);
+    // The caller holds the mutex: the run's failure, and whether it turned to a failure the
+    // listener has not heard of (then the caller tells it, once the mutex is released).
     CopyFailure failureLocked() const;
-    bool failureChangedLocked();
-    void tellFailureListener();
+    bool failureChangedLocked(CopyFailure &news);
+    void tellFailureListener(CopyFailure failure);
 
     std::atomic<bool> stopFlag{false};
     const int capacity = 3;
@@ -113,5 +119,5 @@ private:
     bool rectangleUnsendable = false;
     bool unusableSize = false;
     CopyFailure heardFailure = CopyFailure::None;
-    std::function<void()> failureListener;
+    FailureListener failureListener;
 };

@@ -1,5 +1,7 @@
 #include "DynamicLibrary.h"
 
+#include "LibraryFile.h"
+
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -20,19 +22,29 @@ DynamicLibrary DynamicLibrary::openPath(const std::string &fullPath)
 {
     // A name without a leading slash would make dlopen search, the working directory included.
     if (!isFullPath(fullPath))
-        return DynamicLibrary(nullptr, "not a full path: " + fullPath);
+        return DynamicLibrary(nullptr, "not a full path: " + fullPath, std::string());
     std::string error;
+    // The file is looked at first: the loader faults on one cut short.
+    const Failure failure = inspectLibraryFile(fullPath, error);
+    if (failure != Failure::None && failure != Failure::Unloadable)
+        return DynamicLibrary(nullptr, error, fullPath, failure);
+    error.clear();
     void *handle = openHandle(fullPath, error);
-    return DynamicLibrary(handle, error);
+    return DynamicLibrary(handle, error, fullPath);
 }
 
 DynamicLibrary DynamicLibrary::openSystem(const std::string &bareName)
 {
     if (bareName.empty() || bareName.find('/') != std::string::npos)
-        return DynamicLibrary(nullptr, "not a bare name: " + bareName);
+        return DynamicLibrary(nullptr, "not a bare name: " + bareName, std::string());
     std::string error;
+    const std::string file = systemLibraryFile(bareName);
+    const Failure failure = file.empty() ? Failure::None : inspectLibraryFile(file, error);
+    if (failure != Failure::None && failure != Failure::Unloadable)
+        return DynamicLibrary(nullptr, error, file, failure);
+    error.clear();
     void *handle = openHandle(bareName, error);
-    return DynamicLibrary(handle, error);
+    return DynamicLibrary(handle, error, file);
 }
 
 void *DynamicLibrary::symbol(const char *name) const

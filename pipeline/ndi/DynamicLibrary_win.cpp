@@ -64,7 +64,7 @@ void *openHandle(const std::string &name, DWORD flags, std::string &error)
 DynamicLibrary DynamicLibrary::openPath(const std::string &fullPath)
 {
     if (!isFullPath(fullPath))
-        return DynamicLibrary(nullptr, "not a full path: " + fullPath);
+        return DynamicLibrary(nullptr, "not a full path: " + fullPath, std::string());
     // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR wants backslashes; "C:/..." from a variable would
     // otherwise lose the search beside the library for its own dependencies.
     std::string path = fullPath;
@@ -76,18 +76,18 @@ DynamicLibrary DynamicLibrary::openPath(const std::string &fullPath)
     // The runtime's own dependencies are looked for beside it and in System32 only.
     void *handle =
         openHandle(path, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32, error);
-    return DynamicLibrary(handle, error);
+    return DynamicLibrary(handle, error, fullPath);
 }
 
 DynamicLibrary DynamicLibrary::openSystem(const std::string &bareName)
 {
     if (bareName.empty() || bareName.find_first_of("\\/:") != std::string::npos)
-        return DynamicLibrary(nullptr, "not a bare name: " + bareName);
+        return DynamicLibrary(nullptr, "not a bare name: " + bareName, std::string());
     std::string error;
     // The safe search: the application's folder, System32 and folders added with
     // AddDllDirectory; never the current directory or PATH.
     void *handle = openHandle(bareName, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS, error);
-    return DynamicLibrary(handle, error);
+    return DynamicLibrary(handle, error, std::string());
 }
 
 void *DynamicLibrary::symbol(const char *name) const

@@ -20,11 +20,11 @@ const char *const standardNames[] = {"libndi.so.6", "libndi.so.5"};
 
 std::atomic<const NdiApi *> installed{nullptr};
 
-// The runtime found on this machine, searched for once and kept open until the process ends:
-// the sender lives that long and the runtime is never shut down.
+// The runtime found on this machine, searched for until found and then kept open until the
+// process ends: the sender lives that long and the runtime is never shut down.
 struct MachineRuntime
 {
-    std::once_flag once;
+    std::mutex mutex;
     Loaded loaded;
 };
 
@@ -45,6 +45,20 @@ void addFolder(std::vector<Candidate> &out, const std::string &dir)
         base.pop_back();
     for (const char *name : standardNames)
         out.push_back({base + pathSeparator() + name, false});
+}
+
+Rejection::Kind kindOf(DynamicLibrary::Failure failure)
+{
+    switch (failure) {
+    case DynamicLibrary::Failure::Damaged:
+        return Rejection::Kind::Damaged;
+    case DynamicLibrary::Failure::OtherProcessor:
+        return Rejection::Kind::OtherProcessor;
+    case DynamicLibrary::Failure::NotALibrary:
+        return Rejection::Kind::NotALibrary;
+    default:
+        return Rejection::Kind::Unloadable;
+    }
 }
 
 template <typename F> bool resolveSymbol(const DynamicLibrary &library, const char *name, F &slot)
@@ -87,19 +101,22 @@ Loaded load(const std::vector<Candidate> &candidates)
     for (const Candidate &c : candidates) {
         DynamicLibrary library = c.bySystemLoader ? DynamicLibrary::openSystem(c.name)
                                                   : DynamicLibrary::openPath(c.name);
-        // A file that is there but does not load (a dependency missing, say) is worth telling
-        // apart from one that is absent. The system loader's names cannot be told apart so.
+        // A file that is there but does not load (damaged, for another processor, a dependency
+        // missing) is worth telling apart from one that is absent. A system loader's name counts
+        // as there when the file it stands for is known.
+        const std::string file = library.file().empty() ? c.name : library.file();
         std::error_code absent;
-        const bool present =
-            !c.bySystemLoader && std::filesystem::exists(std::filesystem::u8path(c.name), absent);
+        const bool present = !library.file().empty() &&
+                             std::filesystem::exists(std::filesystem::u8path(file), absent);
         if (!library) {
             if (present)
-                result.rejected.push_back(c.name + " (" + library.error() + ")");
+                result.rejected.push_back({file, kindOf(library.failure()), library.error()});
             continue;
         }
         NdiApi table;
         if (!resolve(library, table)) {
-            result.rejected.push_back(c.name + " (lacks the NDI send functions)");
+            result.rejected.push_back(
+                {file, Rejection::Kind::LacksFunctions, "lacks the NDI send functions"});
             continue; // closed as it goes out of scope
         }
         result.library = std::move(library);
@@ -134,7 +151,7 @@ std::string ignoredFoldersLine(const std::vector<std::string> &ignored)
 }
 
 std::string notFoundLine(const std::vector<Candidate> &candidates,
-                         const std::vector<std::string> &rejected,
+                         const std::vector<Rejection> &rejected,
                          const std::vector<std::string> &ignored)
 {
     std::string line = "NDI runtime not found; looked for ";
@@ -148,7 +165,7 @@ std::string notFoundLine(const std::vector<Candidate> &candidates,
     if (!rejected.empty()) {
         line += ". Found but not usable: ";
         for (std::size_t i = 0; i < rejected.size(); ++i)
-            line += (i ? "; " : "") + rejected[i];
+            line += (i ? "; " : "") + rejected[i].line();
     }
     line += ". ";
     if (!ignored.empty())
@@ -163,17 +180,20 @@ namespace {
 const NdiApi *machineApi()
 {
     MachineRuntime &r = machineRuntime();
-    std::call_once(r.once, [&r] {
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (!r.loaded.ok()) {
         const char *dirV6 = std::getenv("NDI_RUNTIME_DIR_V6");
         const char *dirV5 = std::getenv("NDI_RUNTIME_DIR_V5");
         const auto candidates = searchOrder(dirV6, dirV5, executableDirectory());
         const auto ignored = ignoredFolders(dirV6, dirV5);
         r.loaded = load(candidates);
+        // Said again only when the outcome differs (a runtime installed, but damaged).
+        const std::string line = notFoundLine(candidates, r.loaded.rejected, ignored);
         if (!r.loaded.ok())
-            Report::once("ndi-runtime", notFoundLine(candidates, r.loaded.rejected, ignored));
+            Report::once("ndi-runtime: " + line, line);
         else if (!ignored.empty())
             Report::once("ndi-runtime-ignored", ignoredFoldersLine(ignored));
-    });
+    }
     return r.loaded.ok() ? &r.loaded.table : nullptr;
 }
 
@@ -193,8 +213,15 @@ void install(const NdiApi *table)
 
 std::string loadedFrom()
 {
-    // Through machineApi(): the once flag orders this read after the search.
+    // Once found, what was loaded never changes.
     return machineApi() ? machineRuntime().loaded.from : std::string();
+}
+
+std::vector<Rejection> rejections()
+{
+    MachineRuntime &r = machineRuntime();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.loaded.ok() ? std::vector<Rejection>() : r.loaded.rejected;
 }
 
 } // namespace NdiRuntime

@@ -20,9 +20,27 @@ struct NdiApi
 // resolved symbol by symbol, so that runtimes of versions 3 to 6 all serve.
 namespace NdiRuntime {
 
-// The table in use: one a test installed, else the real runtime, loaded on first use (once,
-// thread-safe). Null when no runtime was found; then one line on standard error says so.
+// A library that was there but could not serve, and why.
+struct Rejection
+{
+    enum class Kind { Unloadable, Damaged, OtherProcessor, NotALibrary, LacksFunctions };
+    std::string file;
+    Kind kind = Kind::Unloadable;
+    std::string reason; // what the loader or the file said, in English
+    // "file (reason)", as the line on standard error names it.
+    std::string line() const { return file + " (" + reason + ")"; }
+};
+
+// The table in use: one a test installed, else the real runtime. Searched for on first use
+// and, while none is found, at every later call (a runtime installed while the program runs);
+// once found, kept to the end (thread-safe). Null when no runtime was found; then one line on
+// standard error says so, once for each different outcome.
 const NdiApi *api();
+// What the last search found but could not use; empty once a runtime serves.
+std::vector<Rejection> rejections();
+
+// Whether this processor has SSE4.2, without which the runtime will not start.
+bool processorHasSse42();
 
 // Puts a table in place of the real runtime's (tests); null goes back to the real one.
 void install(const NdiApi *table);
@@ -55,8 +73,8 @@ struct Loaded
     DynamicLibrary library;
     NdiApi table;
     std::string from; // the candidate that served
-    // Libraries that were there but did not serve, each with the reason: "path (reason)".
-    std::vector<std::string> rejected;
+    // Libraries that were there but did not serve, each with the reason.
+    std::vector<Rejection> rejected;
     bool ok() const { return library.isOpen(); }
 };
 
@@ -71,7 +89,7 @@ bool resolve(const DynamicLibrary &library, NdiApi &table);
 // be used and why (a missing dependency, a missing function), what was ignored, and where to
 // get a runtime.
 std::string notFoundLine(const std::vector<Candidate> &candidates,
-                         const std::vector<std::string> &rejected = {},
+                         const std::vector<Rejection> &rejected = {},
                          const std::vector<std::string> &ignored = {});
 
 } // namespace NdiRuntime

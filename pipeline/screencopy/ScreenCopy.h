@@ -7,13 +7,18 @@
 // user, once each.
 enum class CopyFailure {
     None,
-    PortalUnavailable, // no desktop portal on the session bus, or a call to it failed
+    PortalUnavailable, // no desktop portal on the session bus, a call to it failed, or it went
+                       // away before the screen was shared
     ShareCancelled,    // the user cancelled the desktop's share dialog
-    ShareRefused,      // the desktop refused to share the screen
+    ShareRefused,      // the desktop ended the share request without sharing the screen
+    ServiceStopped,    // the desktop's screen-sharing service stopped while its dialog was open
+    NoPicture,         // the share was granted, but no picture has come since
     StreamEnded,       // the desktop's stream ended or broke while sending: black from then on
     UnsupportedFormat, // the screen's pixel format cannot be converted: black frames
     UnusableSize,      // frames of the screen's size cannot be sent (a side under 2 pixels,
                        // or more than 2 GiB a frame)
+    ScreenUnreadable,  // the screen cannot be read (the display connection lost, the copy
+                       // refused): black frames until it can again
 };
 
 // "Copy this rectangle of the desktop into this buffer." One implementation per platform
@@ -29,6 +34,14 @@ public:
     // negative). Width or height 0 is valid: copies then have nothing to do. Returns false
     // when the platform cannot copy that rectangle; every copy() then fails.
     virtual bool begin(int width, int height, int left, int top) = 0;
+
+    // The run goes on with another rectangle (its screen moved or changed size). A copy made
+    // on demand prepares anew; a stream, whose size the platform decides, keeps going.
+    virtual void moveTo(int width, int height, int left, int top)
+    {
+        end();
+        begin(width, height, left, top);
+    }
 
     // Whether a frame can be copied now, and its size. Copies made on demand (X11, GDI) always
     // can, at the rectangle's size: width and height are left as they are. A copy fed by the
@@ -48,8 +61,9 @@ public:
     // it out, since the buffer is fresh memory that must never reach the network.
     virtual bool copy(unsigned char *buffer) = 0;
 
-    // The current run's failure; None while the copy gives the screen. A copy whose failure
-    // comes later, on a thread of its own, calls the wake-up given by setWakeUp() once it is
+    // The current run's failure; None while the copy gives the screen. The engine asks after
+    // every copy, so a copy made on demand reports what its last copy met; a copy whose
+    // failure comes on a thread of its own calls the wake-up given by setWakeUp() once it is
     // set. Called with the engine's lock held, like copy().
     virtual CopyFailure failure() const { return CopyFailure::None; }
 

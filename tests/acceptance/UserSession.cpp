@@ -113,6 +113,34 @@ QString unlikeUnscaledLook(QImage &unscaled, const QImage &look, bool isUnscaled
                                 .arg(100 * unlike, 0, 'f', 2);
 }
 
+bool ResizableDisplay::start(const QSize &size, std::uint32_t rgb)
+{
+    server.start("Xvnc",
+                 {"-displayfd", "1", "-geometry",
+                  QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), "-depth", "24",
+                  "-SecurityTypes", "None", "-rfbport", "-1", "-nolisten", "tcp", "-noreset"});
+    if (!server.waitForReadyRead(30000))
+        return false;
+    before = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":" + server.readLine().trimmed());
+    return QProcess::execute("xsetroot",
+                             {"-solid", QStringLiteral("#%1").arg(rgb, 6, 16, QChar('0'))}) == 0;
+}
+
+bool ResizableDisplay::resize(const QSize &size)
+{
+    return QProcess::execute(
+               "xrandr", {"-s", QStringLiteral("%1x%2").arg(size.width()).arg(size.height())}) == 0;
+}
+
+ResizableDisplay::~ResizableDisplay()
+{
+    if (!before.isEmpty())
+        qputenv("DISPLAY", before);
+    server.terminate();
+    server.waitForFinished(10000);
+}
+
 UserSession::~UserSession()
 {
     if (process.state() == QProcess::NotRunning)
@@ -139,11 +167,23 @@ bool UserSession::start(const QString &executable, const QProcessEnvironment &en
     process.start(executable, arguments);
     if (!process.waitForStarted(5000))
         return false;
-    // Its window, found through the process id the toolkit puts on it.
-    mainWindow = runTool(QStringLiteral("xdotool"),
-                         {"search", "--sync", "--onlyvisible", "--pid",
-                          QString::number(process.processId()), "--name", "^Norvane$"})
-                     .section('\n', 0, 0);
+    // Its window, found through the process id the toolkit puts on it. xdotool matches names
+    // without regard to case, so the tray icon ("norvane") comes too: the window is the large
+    // one. Generous: a loaded machine may take many seconds to show it.
+    mainWindow.clear();
+    (void)QTest::qWaitFor(
+        [&] {
+            const QString found =
+                runTool(QStringLiteral("xdotool"),
+                        {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+                         "--name", "^Norvane$"});
+            for (const QString &w : found.split('\n', Qt::SkipEmptyParts)) {
+                if (placement(w).rect.width() > 64)
+                    mainWindow = w;
+            }
+            return !mainWindow.isEmpty() || process.state() == QProcess::NotRunning;
+        },
+        60000);
     if (mainWindow.isEmpty())
         return false;
     // Shown is not yet drawn: wait until two looks a moment apart agree, so that what a test

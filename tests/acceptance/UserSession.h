@@ -49,6 +49,22 @@ PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &bu
 PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &busy,
                                std::uint32_t rgb, int tolerance);
 
+// An X server whose resolution xrandr can change (Xvnc, nobody connected; Xvfb's is fixed),
+// painted in one colour. While it lives, the programs and tools a test starts (DISPLAY) go
+// there; the test's own connection stays where it was.
+class ResizableDisplay
+{
+public:
+    ~ResizableDisplay();
+    bool start(const QSize &size, std::uint32_t rgb);
+    // As xrandr -s.
+    bool resize(const QSize &size);
+
+private:
+    QProcess server;
+    QByteArray before;
+};
+
 // What a person at the desktop does, done from outside the program: start the built
 // executable, find its windows on the X server, click and type with xdotool, look at the
 // screen, and quit through the tray menu. The test process only watches; it shares nothing with

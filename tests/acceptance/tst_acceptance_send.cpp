@@ -124,6 +124,37 @@ private slots:
         QCOMPARE(user.standardError().count("avahi-daemon is not running"), 1);
     }
 
+    // The screen changes resolution, as a projector or a dock changes it (xrandr, on an X server
+    // that can: Xvnc, with no one connected to it): a send after the change gives the new size,
+    // and while sending the frames take the next change by themselves, with nothing foreign in
+    // them.
+    void followsTheScreenSize()
+    {
+        const std::uint32_t painted = 0x2f8f4f;
+        ResizableDisplay display;
+        QVERIFY(display.start(QSize(2560, 1440), painted));
+        UserSession user;
+        QVERIFY(user.start(QStringLiteral(NORVANE_EXE), UserSession::programEnvironment()));
+        NdiReceiver receiver;
+        QVERIFY(receiver.usable());
+
+        QVERIFY(display.resize(QSize(1920, 1080)));
+        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre)));
+        QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 20000));
+        QString wrong =
+            paintedScreenArrives(receiver, QSize(1920, 1080), user.windowRect(), painted);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+
+        QVERIFY(display.resize(QSize(2560, 1440)));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return receiver.receiveFrame(1000) && receiver.lastFrame().width == 2560; },
+            10000));
+        wrong = paintedScreenArrives(receiver, QSize(2560, 1440), user.windowRect(), painted);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        user.program().terminate();
+        QVERIFY(user.waitForExit(10000));
+    }
+
     // Painted for each row, and kept as the root's background: a closed menu or notification
     // would leave its place black.
     void init()

@@ -167,6 +167,37 @@ private slots:
         QCOMPARE(user.standardError().count(avahiLine), 1);
     }
 
+    // avahi-daemon starts after the press, as when it is installed or restarted: host b finds
+    // the source once it runs, and the window takes its notice back; when it stops while
+    // sending, the window says so again.
+    void avahiComesAndGoesWhileSending()
+    {
+        QVERIFY(avahiOnA(false));
+        UserSession user;
+        QVERIFY(user.start(QStringLiteral(NORVANE_EXE), UserSession::programEnvironment()));
+        const QRect notice = noticeArea.translated(user.windowRect().topLeft());
+        const QImage quiet = UserSession::look(notice);
+        QVERIFY(user.clickAt(user.inWindow(sendButtonCentre)));
+        QTRY_VERIFY_WITH_TIMEOUT(UserSession::look(notice) != quiet, 10000);
+
+        Finder b;
+        QVERIFY(b.start(source, 15000, screen));
+        QVERIFY(avahiOnA(true));
+        const qint64 startedNs = NdiReceiver::steadyNs();
+        QVERIFY(b.finish(30000));
+        QVERIFY2(b.found, "host b did not find the source once avahi-daemon ran");
+        qInfo("found by mDNS %lld ms after avahi-daemon started",
+              (b.foundNs - startedNs) / 1000000);
+        QVERIFY(b.frames > 0);
+        QTRY_COMPARE_WITH_TIMEOUT(UserSession::look(notice), quiet, 10000);
+
+        QVERIFY(avahiOnA(false));
+        QTRY_VERIFY_WITH_TIMEOUT(UserSession::look(notice) != quiet, 10000);
+        user.program().terminate();
+        QVERIFY(user.waitForExit(10000));
+        QCOMPARE(user.standardError().count("avahi-daemon stopped while sending"), 1);
+    }
+
     void senderInsideNsRunIsNotAnnouncedByTheHost()
     {
         QVERIFY(avahiOnA(true));

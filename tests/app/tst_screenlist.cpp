@@ -173,6 +173,39 @@ private slots:
         w.OnSendBtn();
     }
 
+    // The list follows the desktop: the chosen screen stays chosen while it is there, and a
+    // running capture follows its own screen's new rectangle, and only its own.
+    void followsTheDesktop()
+    {
+        const QRect primary(0, 0, 64, 48), second(64, 0, 32, 24), grown(64, 0, 48, 40);
+        FakeScreens screens({primary, second});
+        Norvane w(nullptr, screens);
+        selector(w)->setCurrentIndex(1);
+        w.OnSendBtn();
+        QTRY_COMPARE(fakes.lastVideoSize(), QSize(32, 24));
+
+        screens.change({primary, grown});
+        QCOMPARE(selector(w)->currentIndex(), 1);
+        QCOMPARE(w.currentCaptureRect(), grown);
+        QTRY_COMPARE(fakes.lastVideoSize(), QSize(48, 40));
+        QCOMPARE(fakes.screen->begins().back(), (FakeScreenCopy::Rect{48, 40, 64, 0}));
+
+        const QRect wider(0, 0, 80, 60);
+        screens.change({wider, grown});
+        QCOMPARE(fakes.screen->begins().size(), size_t(2));
+
+        // Unplugged: the next start takes the first screen; the running capture keeps its
+        // rectangle rather than show a screen nobody chose.
+        screens.change({wider});
+        QCOMPARE(entries(w), numbered(1));
+        QCOMPARE(w.currentCaptureRect(), wider);
+        QCOMPARE(fakes.screen->begins().size(), size_t(2));
+        w.OnSendBtn();
+        w.OnSendBtn();
+        QTRY_COMPARE(fakes.lastVideoSize(), QSize(80, 60));
+        w.OnSendBtn();
+    }
+
 private:
     WindowFixture fakes;
 };

@@ -1,7 +1,9 @@
 // SIGTERM or SIGINT to the running program while it sends: it ends in order (sending stops,
-// the window closes, main returns 0) within a second, and a receiver sees the stream end.
+// the window closes, main returns 0) within a second, and a receiver sees the stream end on a
+// black frame, as after the stop button, not on the last picture of the screen.
 #include "NdiReceiver.h"
 #include "NdiRuntime.h"
+#include "XRoot.h"
 #include "XTools.h"
 
 #include <QElapsedTimer>
@@ -11,6 +13,7 @@
 #include <dlfcn.h>
 
 #include <csignal>
+#include <thread>
 
 class TestSigterm : public QObject
 {
@@ -28,6 +31,8 @@ private slots:
         QFETCH(int, signal);
         QVERIFY2(waitForSenderNameFree("NDI", 120000),
                  "another process on this machine keeps sending as \"NDI\"");
+        const std::uint32_t painted = 0x3366cc;
+        QVERIFY(XRoot().paintFlat(painted));
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -59,11 +64,23 @@ private slots:
             QVERIFY(receiver.usable());
             QVERIFY(
                 dlopen(NdiRuntime::loadedFrom().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
-            receiver.setKeepPixels(false);
             QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 20000));
             QVERIFY(receiver.receiveFrame(10000));
-            QVERIFY(receiver.receiveFor(1000) > 10);
+            QVERIFY(receiver.receiveFor(1000) > 0);
+            const auto shows = [&](std::uint32_t colour) {
+                const NdiReceiver::Frame &last = receiver.lastFrame();
+                for (const QPoint &p : {QPoint(10, 1000), QPoint(960, 540), QPoint(1900, 300)}) {
+                    if (NdiReceiver::deviation(last.rgb(p.x(), p.y()), colour) > 16)
+                        return false;
+                }
+                return true;
+            };
+            QVERIFY(shows(painted));
 
+            // Received meanwhile, as a receiver on the network does: a receiver drops what it
+            // has queued when its sender's connection ends.
+            int after = 0;
+            std::thread watching([&] { after = receiver.receiveFor(2500); });
             QElapsedTimer clock;
             clock.start();
             QCOMPARE(::kill(pid_t(app.processId()), signal), 0);
@@ -72,9 +89,10 @@ private slots:
             QCOMPARE(app.exitStatus(), QProcess::NormalExit);
             QCOMPARE(app.exitCode(), 0);
             QVERIFY2(took < 1000, qPrintable(QString::number(took)));
-
-            receiver.receiveFor(500);
-            QCOMPARE(receiver.receiveFor(1500), 0);
+            watching.join();
+            QVERIFY(after > 0);
+            QVERIFY2(shows(0), "receivers were left with a picture of the screen");
+            QCOMPARE(receiver.receiveFor(1000), 0);
         }
     }
 };

@@ -1,10 +1,11 @@
 // Whether the sender is announced: true only while org.freedesktop.Avahi is owned on the system
-// bus, looked up afresh each time; false without a bus, and false for a name that is only
+// bus, followed while watching; false without a bus, and false for a name that is only
 // activatable (Debian's activation file for it runs /bin/false).
 #include "SourceDiscovery.h"
 #include "SystemBus.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QtTest>
 
 class TestSourceDiscovery : public QObject
@@ -15,16 +16,22 @@ private slots:
     void followsTheBus()
     {
         SystemBus bus(QDir::tempPath() + "/norvane-discovery-bus");
-        QVERIFY(!sendersAreAnnounced()); // no bus at all
+        AnnouncementWatch watch;
+        QSignalSpy news(&watch, &AnnouncementWatch::announcedChanged);
+        QVERIFY(!watch.start()); // no bus at all
 
         QVERIFY(bus.addService("org.freedesktop.Avahi", "/bin/false"));
         QVERIFY(bus.start());
-        QVERIFY(!sendersAreAnnounced()); // only activatable
+        QVERIFY(!watch.start()); // only activatable
 
-        QVERIFY(bus.own("org.freedesktop.Avahi"));
-        QVERIFY(sendersAreAnnounced());
-        QVERIFY(bus.release("org.freedesktop.Avahi"));
-        QVERIFY(!sendersAreAnnounced()); // gone again
+        // The daemon starts, stops and starts again while watching.
+        for (const bool owned : {true, false, true}) {
+            QVERIFY(owned ? bus.own("org.freedesktop.Avahi")
+                          : bus.release("org.freedesktop.Avahi"));
+            QTRY_COMPARE(news.size(), 1);
+            QCOMPARE(news.takeFirst().at(0).toBool(), owned);
+        }
+        QVERIFY(watch.start());
     }
 };
 

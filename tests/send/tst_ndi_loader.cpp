@@ -125,9 +125,9 @@ private slots:
         const auto loaded = NdiRuntime::load(candidates);
         QVERIFY(!loaded.ok());
         QCOMPARE(loaded.rejected.size(), std::size_t(2));
-        QVERIFY(QString::fromStdString(loaded.rejected[0])
+        QVERIFY(QString::fromStdString(loaded.rejected[0].line())
                     .startsWith(QString::fromStdString(broken.lib() + " (")));
-        QCOMPARE(loaded.rejected[1], partial.lib() + " (lacks the NDI send functions)");
+        QCOMPARE(loaded.rejected[1].line(), partial.lib() + " (lacks the NDI send functions)");
 
         const QString line =
             QString::fromStdString(NdiRuntime::notFoundLine(candidates, loaded.rejected));
@@ -136,6 +136,58 @@ private slots:
         QVERIFY(!line.contains('\n'));
         QVERIFY(
             !QString::fromStdString(NdiRuntime::notFoundLine(candidates)).contains("not usable"));
+    }
+
+    // Files the loader would fault on, or call missing, are looked at before it gets them: by
+    // path, and by the name the system loader would look up (here through LD_LIBRARY_PATH).
+    void looksAtTheFileFirst_data()
+    {
+        QTest::addColumn<QByteArray>("damage");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("saying");
+        using Kind = NdiRuntime::Rejection::Kind;
+        QTest::newRow("the runtime's first 64 KiB (an interrupted copy)")
+            << QByteArray("64k") << int(Kind::Damaged) << "damaged";
+        QTest::newRow("ELF header only") << QByteArray("header") << int(Kind::Damaged) << "damaged";
+        QTest::newRow("for aarch64")
+            << QByteArray("aarch64") << int(Kind::OtherProcessor) << "another processor (aarch64)";
+        QTest::newRow("32-bit") << QByteArray("32-bit") << int(Kind::OtherProcessor)
+                                << "another processor";
+        QTest::newRow("not ELF") << QByteArray("text") << int(Kind::NotALibrary) << "no ELF header";
+    }
+    void looksAtTheFileFirst()
+    {
+        QFETCH(QByteArray, damage);
+        QFETCH(int, kind);
+        QFETCH(QString, saying);
+        const QByteArray runtime = qgetenv("NDI_RUNTIME_DIR_V6") + "/libndi.so.6";
+        Folder folder(damage == "64k" ? runtime.constData() : NDI_STUB_FULL_PATH);
+        QFile file(QString::fromStdString(folder.lib()));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        if (damage == "64k")
+            bytes.truncate(64 << 10);
+        else if (damage == "header")
+            bytes.truncate(40);
+        else if (damage == "aarch64")
+            bytes[18] = char(183), bytes[19] = 0; // e_machine EM_AARCH64
+        else if (damage == "32-bit")
+            bytes[4] = 1; // ELFCLASS32
+        else
+            bytes = "#!/bin/sh\n";
+        QVERIFY(file.resize(0) && file.seek(0) && file.write(bytes) == bytes.size());
+        file.close();
+
+        qputenv("LD_LIBRARY_PATH", QByteArray::fromStdString(folder.path()));
+        const auto loaded = NdiRuntime::load({{folder.lib(), false}, {"libndi.so.6", true}});
+        qunsetenv("LD_LIBRARY_PATH");
+        QVERIFY(!loaded.ok());
+        QCOMPARE(loaded.rejected.size(), std::size_t(2));
+        for (const NdiRuntime::Rejection &r : loaded.rejected) {
+            QCOMPARE(r.file, folder.lib());
+            QCOMPARE(int(r.kind), kind);
+            QVERIFY2(QString::fromStdString(r.reason).contains(saying), r.reason.c_str());
+        }
     }
 
     void openPathNeverSearches()

@@ -246,7 +246,8 @@ private slots:
     }
 
     // Runs last: the flag is never cleared. SIGTERM reaches the GUI thread as a Qt signal; no
-    // frame is sent after it, in this run or a later one, and the loop sleeps meanwhile.
+    // picture is sent after it, in this run or a later one, and the loop sleeps meanwhile. The
+    // stop still hands over the black frame, or receivers would keep the last picture.
     void terminateSignalEndsSendingForGood()
     {
         ndi.reset();
@@ -276,11 +277,13 @@ private slots:
         t.start();
         engine->stopSend();
         QVERIFY(t.elapsed() < 2000);
+        QCOMPARE(ndi.videoCount(), sends + 1);
+        QCOMPARE(ndi.videos().back().firstPixel, 0u);
 
         engine->startSend(16, 16, 0, 0);
         QTest::qWait(300);
         engine->stopSend();
-        QCOMPARE(ndi.videoCount(), sends);
+        QCOMPARE(ndi.videoCount(), sends + 1);
         QVERIFY(takeReports().empty());
     }
 };

@@ -360,7 +360,9 @@ private slots:
             QDBusConnection::sessionBus().interface()->servicePid(desktop->backend());
         QVERIFY(pid.isValid());
         QCOMPARE(::kill(pid.value(), SIGKILL), 0);
-        QVERIFY(QTest::qWaitFor([&] { return program.linesSaying("Screen capture") == 1; }, 10000));
+        // Told as what happened, not as a refusal.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return program.linesSaying("stopped while its dialog was open") == 1; }, 10000));
         QVERIFY(program.running());
 
         // Still answering: the event loop takes the signal and the program ends normally.
@@ -463,8 +465,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("dead");
         QTest::newRow("portal backend killed") << QStringList{"xdpw"};
-        // The backend keeps its connection to the PipeWire that died, so it is restarted too.
-        QTest::newRow("PipeWire restarted") << QStringList{"pipewire", "wireplumber", "xdpw"};
+        // The backend keeps its connection to the PipeWire that died: the next share it grants
+        // never brings a picture, which the program tells, until it is restarted too.
+        QTest::newRow("PipeWire restarted") << QStringList{"pipewire", "wireplumber"};
     }
     void recoversFromDeadServices()
     {
@@ -494,15 +497,37 @@ private slots:
             QVERIFY2(deviationFrom(receiver.lastFrame(), black, QRect()) <= 16,
                      "a picture came after the services died");
         }
-        QVERIFY2(frames >= 45, qPrintable(QString::number(frames)));
+        QVERIFY2(frames >= 3, qPrintable(QString::number(frames)));
         QVERIFY(QTest::qWaitFor([&] { return program.linesSaying("Screen capture") == 1; }, 5000));
         QVERIFY(noticeShown(program.window));
 
         for (const QString &service : dead)
             QVERIFY2(services.start(service), qPrintable(service));
+        if (!dead.contains("xdpw")) {
+            QVERIFY(program.clickSend()); // stop
+            QVERIFY(program.clickSend()); // send again, to the backend left behind
+            QVERIFY(
+                QTest::qWaitFor([&] { return program.linesSaying("may be stuck") == 1; }, 40000));
+            QVERIFY(services.kill("xdpw") && services.start("xdpw"));
+        }
         QVERIFY(program.clickSend()); // stop
         QVERIFY(program.clickSend()); // send again
         QVERIFY(receiveColour(receiver, changed, busy, 15000));
+        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
+    }
+
+    // The portal itself dies with the dialog open: no answer will ever come, and the program
+    // says so rather than wait for one. Last of the rows on the desktop's own portal.
+    void survivesThePortalDyingWithItsDialogOpen()
+    {
+        if (!desktop->asks())
+            QSKIP("this desktop's portal shares without a dialog");
+        Program program(*desktop);
+        const QString noDialog = openShareDialog(program);
+        QVERIFY2(noDialog.isEmpty(), qPrintable(noDialog));
+        QVERIFY(services.kill("portal"));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return program.linesSaying("(xdg-desktop-portal) went away") == 1; }, 10000));
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
     }
 

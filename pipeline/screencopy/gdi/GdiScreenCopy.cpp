@@ -15,8 +15,10 @@ GdiScreenCopy::~GdiScreenCopy()
 bool GdiScreenCopy::begin(int width, int height, int left, int top)
 {
     end();
-    if (width < 0 || height < 0 || !memoryDc_.get())
+    if (width < 0 || height < 0 || !memoryDc_.get()) {
+        failure_ = CopyFailure::ScreenUnreadable;
         return false;
+    }
     width_ = width;
     height_ = height;
     left_ = left;
@@ -31,9 +33,12 @@ bool GdiScreenCopy::begin(int width, int height, int left, int top)
     BITMAP info{};
     // GetBitmapBits hands out the screen's own layout; only 32 bits per pixel is the
     // frame layout, and nothing here converts another one.
-    if (!bitmap_.get() || !GetObject(bitmap_.get(), sizeof info, &info) || info.bmBitsPixel != 32 ||
+    const bool described = bitmap_.get() && GetObject(bitmap_.get(), sizeof info, &info);
+    if (!described || info.bmBitsPixel != 32 ||
         !selection_.select(memoryDc_.get(), bitmap_.get())) {
+        const bool otherFormat = described && info.bmBitsPixel != 32;
         end();
+        failure_ = otherFormat ? CopyFailure::UnsupportedFormat : CopyFailure::ScreenUnreadable;
         return false;
     }
     frameBytes_ = static_cast<long>(width) * height * 4;
@@ -76,7 +81,16 @@ bool GdiScreenCopy::copy(unsigned char *buffer)
                          BitBlt(memoryDc_.get(), dstX_, dstY_, blitW_, blitH_, screenDc_.get(),
                                 srcX_, srcY_, SRCCOPY);
     const LONG copied = GetBitmapBits(bitmap_.get(), frameBytes_, buffer);
-    return blitted && copied == frameBytes_;
+    // The desktop refuses blits at times (a secure desktop: the sign-in or an elevation
+    // prompt); black frames go out meanwhile, and the failure says why.
+    const bool done = blitted && copied == frameBytes_;
+    failure_ = done ? CopyFailure::None : CopyFailure::ScreenUnreadable;
+    return done;
+}
+
+CopyFailure GdiScreenCopy::failure() const
+{
+    return failure_;
 }
 
 void GdiScreenCopy::end()
@@ -86,4 +100,5 @@ void GdiScreenCopy::end()
     width_ = height_ = left_ = top_ = 0;
     frameBytes_ = 0;
     begun_ = false;
+    failure_ = CopyFailure::None;
 }

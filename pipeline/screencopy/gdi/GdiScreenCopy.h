@@ -112,6 +112,7 @@ public:
 
     bool begin(int width, int height, int left, int top) override;
     bool copy(unsigned char *buffer) override;
+    CopyFailure failure() const override;
     void end() override;
 
 private:
@@ -131,6 +132,8 @@ private:
     int top_ = 0;
     long frameBytes_ = 0;
     bool begun_ = false;
+    // What the last begin() or copy() met.
+    CopyFailure failure_ = CopyFailure::None;
     // The virtual screen as last seen, and the part of the rectangle on it: blitted from
     // (srcX_, srcY_) to (dstX_, dstY_) in the bitmap, blitW_ x blitH_ pixels.
     RECT screen_{0, 0, 0, 0};

@@ -37,8 +37,11 @@ void PortalScreenCopy::receivePicture(std::uint64_t run, const PictureView &pict
     copyToBgrx(picture, conversion.data(), picture.width, picture.height);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (run != runs || runFailure != CopyFailure::None)
+        if (run != runs ||
+            (runFailure != CopyFailure::None && runFailure != CopyFailure::NoPicture))
             return;
+        // A late first picture: the stream works after all.
+        runFailure = CopyFailure::None;
         newest.swap(conversion);
         newestWidth = picture.width;
         newestHeight = picture.height;
@@ -54,10 +57,12 @@ void PortalScreenCopy::receiveFailure(std::uint64_t run, CopyFailure why)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (run != runs || runFailure != CopyFailure::None)
+        if (run != runs ||
+            (runFailure != CopyFailure::None && runFailure != CopyFailure::NoPicture))
             return;
         runFailure = why;
-        // The last picture is no longer the screen: it must never be handed out again.
+        // The last picture is no longer the screen: it must never be handed out again. (A run
+        // waiting for its first picture has none.)
         hasPicture = false;
         std::vector<unsigned char>().swap(newest);
     }

@@ -27,6 +27,8 @@ public:
     PortalScreenCopy &operator=(const PortalScreenCopy &) = delete;
 
     bool begin(int width, int height, int left, int top) override;
+    // The stream's size is the platform's to decide: nothing to redo.
+    void moveTo(int, int, int, int) override {}
     bool frameReady(int &width, int &height) override;
     void setWakeUp(std::function<void()> wake) override;
     bool copy(unsigned char *buffer) override;

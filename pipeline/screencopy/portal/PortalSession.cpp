@@ -4,13 +4,16 @@
 #include "Report.h"
 
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTimer>
 
 #include <atomic>
 #include <fcntl.h>
@@ -28,8 +31,15 @@ const char *const sessionInterface = "org.freedesktop.portal.Session";
 // ScreenCast's values: source type MONITOR, persist mode 2 (until the user revokes it).
 constexpr uint monitorSource = 1;
 constexpr uint persistUntilRevoked = 2;
-// Request responses: 0 success, 1 cancelled by the user, anything else refused.
+// Request responses: 0 success, 1 cancelled by the user, anything else ended otherwise.
 constexpr uint cancelledByUser = 1;
+const char *const backendPrefix = "org.freedesktop.impl.portal.desktop.";
+// How long a granted share may go without a picture, and a request without an answer, before
+// the user is told (and nothing more: a picture or an answer may still come). A compositor sends
+// its first picture at once and a backend answers at once unless its dialog waits for a
+// person; one left with a dead PipeWire connection does neither.
+constexpr int noPictureMs = 6000;
+constexpr int noAnswerMs = 20000;
 
 std::atomic<int> connectionSerial{0};
 
@@ -90,11 +100,18 @@ PortalSession::PortalSession(Sinks sinks)
     : sinks(std::move(sinks)),
       connectionName(QStringLiteral("norvane-portal-%1").arg(connectionSerial.fetch_add(1)))
 {
+    answerWait.setSingleShot(true);
+    connect(&answerWait, &QTimer::timeout, this, [this] {
+        tellStuck("no-answer", "the desktop has not answered the share request in 20 s: unless "
+                               "its dialog still waits for an answer, its screen-sharing service "
+                               "may be stuck");
+    });
 }
 
 PortalSession::~PortalSession()
 {
     stream.reset();
+    portalWatch.reset();
     // Calls still waited for go before their connection: closing it frees what they refer to.
     qDeleteAll(findChildren<QDBusPendingCallWatcher *>(QString(), Qt::FindDirectChildrenOnly));
     // Closing the connection ends the portal's session and any dialog it still shows.
@@ -114,6 +131,15 @@ void PortalSession::start()
              QStringLiteral("no session bus (%1)").arg(bus->lastError().message()));
         return;
     }
+    // A portal that dies (or restarts) with its dialog open answers no request: nothing else
+    // would ever say so.
+    portalWatch = std::make_unique<QDBusServiceWatcher>(
+        QString::fromLatin1(portalService), *bus, QDBusServiceWatcher::WatchForUnregistration);
+    connect(portalWatch.get(), &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        fail(CopyFailure::PortalUnavailable, "portal-gone",
+             QStringLiteral("the desktop portal (xdg-desktop-portal) went away before the screen "
+                            "was shared"));
+    });
     createSession();
 }
 
@@ -132,6 +158,8 @@ void PortalSession::request(const QString &method, QVariantList arguments, QVari
                  SLOT(onResponse(uint, QVariantMap)));
     options.insert(QStringLiteral("handle_token"), token);
     arguments << options;
+    backendsAtRequest = backendOwners();
+    answerWait.start(noAnswerMs);
 
     QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(portalService),
                                                        QString::fromLatin1(portalPath),
@@ -159,6 +187,7 @@ void PortalSession::request(const QString &method, QVariantList arguments, QVari
 
 void PortalSession::onResponse(uint response, const QVariantMap &results)
 {
+    answerWait.stop();
     bus->disconnect(QString::fromLatin1(portalService), requestPath,
                     QString::fromLatin1(requestInterface), QStringLiteral("Response"), this,
                     SLOT(onResponse(uint, QVariantMap)));
@@ -169,11 +198,40 @@ void PortalSession::onResponse(uint response, const QVariantMap &results)
     } else if (response == cancelledByUser) {
         fail(CopyFailure::ShareCancelled, "share-cancelled",
              QStringLiteral("the screen share was cancelled"));
+    } else if (const QString stopped = stoppedBackend(); !stopped.isEmpty()) {
+        // Not a refusal: the service that showed the dialog is gone.
+        fail(CopyFailure::ServiceStopped, "backend-stopped",
+             QStringLiteral("the desktop's screen-sharing service (%1) stopped while its dialog "
+                            "was open")
+                 .arg(stopped));
     } else if (!askAgainWithoutToken()) {
         fail(CopyFailure::ShareRefused, "share-refused",
-             QStringLiteral("the desktop portal refused the screen share (response %1)")
+             QStringLiteral("the desktop portal ended the share request without sharing "
+                            "(response %1)")
                  .arg(response));
     }
+}
+
+QMap<QString, QString> PortalSession::backendOwners() const
+{
+    QMap<QString, QString> owners;
+    const QDBusConnectionInterface *names = bus->interface();
+    const QDBusReply<QStringList> registered = names->registeredServiceNames();
+    for (const QString &name : registered.value()) {
+        if (name.startsWith(QLatin1String(backendPrefix)))
+            owners.insert(name, names->serviceOwner(name).value());
+    }
+    return owners;
+}
+
+QString PortalSession::stoppedBackend() const
+{
+    const QMap<QString, QString> now = backendOwners();
+    for (auto it = backendsAtRequest.begin(); it != backendsAtRequest.end(); ++it) {
+        if (now.value(it.key()) != it.value())
+            return it.key();
+    }
+    return QString();
 }
 
 void PortalSession::createSession()
@@ -275,8 +333,14 @@ void PortalSession::openStream(uint node)
              QStringLiteral("cannot keep the PipeWire remote's socket"));
         return;
     }
-    stream = std::make_unique<PipeWireStream>(sinks.picture, [this](const char *key,
-                                                                    const std::string &why) {
+    // Open: the portal's own death no longer matters to the stream.
+    portalWatch.reset();
+    const auto picture = [this](const PictureView &view) {
+        pictureSeen = true;
+        sinks.picture(view);
+    };
+    stream = std::make_unique<PipeWireStream>(picture, [this](const char *key,
+                                                              const std::string &why) {
         // On PipeWire's thread; told on this one, where the stream is owned.
         QMetaObject::invokeMethod(
             this,
@@ -287,7 +351,23 @@ void PortalSession::openStream(uint node)
     if (!stream->connect(fd, node, error)) {
         stream.reset();
         fail(CopyFailure::StreamEnded, "stream-failed", QString::fromStdString(error));
+        return;
     }
+    QTimer::singleShot(noPictureMs, this, [this] {
+        if (!pictureSeen)
+            tellStuck("no-picture", "the desktop granted the share, but no picture has come "
+                                    "from its screen-sharing service since: it may be stuck");
+    });
+}
+
+void PortalSession::tellStuck(const char *key, const char *what)
+{
+    if (failed)
+        return;
+    Report::once(key, std::string("Screen capture: ") + what +
+                          " (restarting PipeWire and the desktop's portal backend helps)");
+    if (sinks.failed)
+        sinks.failed(CopyFailure::NoPicture);
 }
 
 void PortalSession::onSessionClosed(const QDBusMessage &message)
@@ -331,6 +411,7 @@ void PortalSession::fail(CopyFailure why, const char *key, const QString &reason
     if (failed)
         return;
     failed = true;
+    answerWait.stop();
     const char *const outcome =
         why == CopyFailure::StreamEnded ? "; the screen is no longer sent" : "; nothing is sent";
     Report::once(key, "Screen capture: " + reason.toStdString() + outcome);

@@ -5,13 +5,18 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <QVariantMap>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+
+class QDBusServiceWatcher;
 
 // The ScreenCast conversation with xdg-desktop-portal, on a private session-bus connection:
 // CreateSession, SelectSources (one monitor, the pointer left out of the picture as the desktop
@@ -19,10 +24,13 @@
 // Start, OpenPipeWireRemote; then the stream.
 // Every step answers through a Response signal, so the object lives in a thread with an event
 // loop. A saved token the portal refuses is forgotten and the session asked for again without
-// it. A refusal, a cancelled dialog, a missing portal, or a stream that ends (the session is
+// it. A refusal, a cancelled dialog, a missing portal or one that goes away before the stream
+// opens, a backend that stops with its dialog open, or a stream that ends (the session is
 // closed, the stream fails or its remote goes away) is said once on stderr and handed to the
-// failure sink; nothing more happens. Destroying it ends the stream and the connection, which
-// ends the portal's session.
+// failure sink; nothing more happens. A granted share whose stream brings no picture for some
+// seconds, or a request the desktop leaves unanswered for longer than a person takes to choose,
+// is told to the sink too, as NoPicture, and goes on: a late picture or answer still serves.
+// Destroying it ends the stream and the connection, which ends the portal's session.
 class PortalSession : public QObject
 {
     Q_OBJECT
@@ -70,6 +78,13 @@ private:
     void fail(CopyFailure why, const char *key, const QString &reason);
     // The ScreenCast's AvailableCursorModes, or 0 when the portal does not say.
     uint availableCursorModes();
+    // The portal's backends on the bus (org.freedesktop.impl.portal.desktop.*) and their
+    // owners, and the first of those noted at the last request that has stopped or been
+    // replaced since.
+    QMap<QString, QString> backendOwners() const;
+    QString stoppedBackend() const;
+    // Says that the desktop's screen-sharing service looks stuck: `what` happened.
+    void tellStuck(const char *key, const char *what);
 
     Sinks sinks;
     QString connectionName;
@@ -80,6 +95,13 @@ private:
     int handleTokenCount = 0;
     bool restoreTokenSent = false;
     bool failed = false;
+    // Watches the portal itself until the stream is open; its death later changes nothing.
+    std::unique_ptr<QDBusServiceWatcher> portalWatch;
+    QMap<QString, QString> backendsAtRequest;
+    // Runs while a request waits for its answer.
+    QTimer answerWait;
+    // Set on PipeWire's thread by the first picture.
+    std::atomic<bool> pictureSeen{false};
     std::unique_ptr<PipeWireStream> stream;
 };
 

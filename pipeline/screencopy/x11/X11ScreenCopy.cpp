@@ -187,8 +187,11 @@ void X11ScreenCopy::readPixelFormat()
 bool X11ScreenCopy::begin(int width, int height, int left, int top)
 {
     end();
-    if (!connection || bitsPerPixel <= 0)
+    running = true;
+    if (!connection || bitsPerPixel <= 0) {
+        unreadable = true;
         return false;
+    }
     if (format == Format::Unsupported) {
         Report::once("x11-pixel-format",
                      "The screen's pixel format (depth " +
@@ -196,7 +199,6 @@ bool X11ScreenCopy::begin(int width, int height, int left, int top)
                          std::to_string(bitsPerPixel) +
                          " bits per pixel) is not supported; black frames are sent instead.");
     }
-    running = true;
     this->width = std::max(width, 0);
     this->height = std::max(height, 0);
     this->left = left;
@@ -353,7 +355,7 @@ bool X11ScreenCopy::fetch(unsigned char *buffer)
 
 bool X11ScreenCopy::copy(unsigned char *buffer)
 {
-    if (!running)
+    if (!running || unreadable)
         return false;
     if (width == 0 || height == 0)
         return true;
@@ -363,11 +365,17 @@ bool X11ScreenCopy::copy(unsigned char *buffer)
     }
     takeRootChanges();
     // A copy fails when the root shrank after the last look at its size: look again, then try
-    // once more with what is left of the rectangle.
+    // once more with what is left of the rectangle. A connection the server has closed fails
+    // for good.
     if (clipWidth > 0 && clipHeight > 0 && !fetch(buffer)) {
         reReadRootSize();
-        if (clipWidth > 0 && clipHeight > 0 && !fetch(buffer))
+        if (clipWidth > 0 && clipHeight > 0 && !fetch(buffer)) {
+            unreadable = xcb_connection_has_error(connection.get()) != 0;
+            if (unreadable)
+                Report::once("x11-connection", "The connection to the X server broke; black "
+                                               "frames are sent instead of the screen.");
             return false;
+        }
     }
     blackOutsideClip(buffer);
     return true;
@@ -375,12 +383,16 @@ bool X11ScreenCopy::copy(unsigned char *buffer)
 
 CopyFailure X11ScreenCopy::failure() const
 {
-    return running && format == Format::Unsupported ? CopyFailure::UnsupportedFormat
-                                                    : CopyFailure::None;
+    if (!running)
+        return CopyFailure::None;
+    if (unreadable)
+        return CopyFailure::ScreenUnreadable;
+    return format == Format::Unsupported ? CopyFailure::UnsupportedFormat : CopyFailure::None;
 }
 
 void X11ScreenCopy::end()
 {
     segment.reset();
     running = false;
+    unreadable = false;
 }

@@ -76,6 +76,8 @@ private:
 
     // The run: the requested rectangle and the part of it that lies on the root window.
     bool running = false;
+    // The display cannot be read: no connection, or the server closed it.
+    bool unreadable = false;
     int width = 0, height = 0, left = 0, top = 0;
     int clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
     int srcStride = 0;
