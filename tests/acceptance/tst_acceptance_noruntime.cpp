@@ -58,7 +58,7 @@ private slots:
         const QImage idleLabel = UserSession::look(label);
 
         QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
-        QTRY_VERIFY_WITH_TIMEOUT(UserSession::look(button) != idleButton, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(UserSession::look(button) != idleButton, 30000);
 
         // This process has a runtime (from the test's environment) and listens: the program
         // publishes nothing, so no rate ever shows.
@@ -69,7 +69,7 @@ private slots:
         QCOMPARE(UserSession::look(label), idleLabel);
 
         QVERIFY(user.quitFromTray());
-        QVERIFY2(user.waitForExit(5000), "the program did not end after 退出");
+        QVERIFY2(user.waitForExit(30000), "the program did not end after 退出");
         QCOMPARE(user.program().exitStatus(), QProcess::NormalExit);
         QCOMPARE(user.program().exitCode(), 0);
 

@@ -73,7 +73,7 @@ private slots:
         QVERIFY2(!before.isEmpty(), "no tray icon");
         QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
         // The notification: a further window of the shell.
-        QTRY_VERIFY_WITH_TIMEOUT(shellWindows().size() > before.size(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(shellWindows().size() > before.size(), 30000);
         QVERIFY(closeProgram(user));
         QVERIFY2(user.standardError().contains("NDI runtime not found"),
                  user.standardError().constData());

@@ -136,22 +136,31 @@ bool UserSession::start(const QString &executable, const QProcessEnvironment &en
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer waited;
+    waited.start();
     process.start(executable, arguments);
-    if (!process.waitForStarted(5000))
+    if (!process.waitForStarted(startMs))
         return false;
-    // Its window, found through the process id the toolkit puts on it.
-    mainWindow = runTool(QStringLiteral("xdotool"),
-                         {"search", "--sync", "--onlyvisible", "--pid",
-                          QString::number(process.processId()), "--name", "^Norvane$"})
-                     .section('\n', 0, 0);
-    if (mainWindow.isEmpty())
+    // Its window, found through the process id the toolkit puts on it; not the tray icon, which
+    // may carry the same name and show first.
+    const auto found = [&] {
+        const QString shown =
+            runTool(QStringLiteral("xdotool"),
+                    {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+                     "--name", "^Norvane$"});
+        for (const QString &w : shown.split('\n', Qt::SkipEmptyParts)) {
+            const QRect r = placement(w).rect;
+            if (r.width() > 64 && r.height() > 64)
+                return mainWindow = w, true;
+        }
+        return false;
+    };
+    if (!QTest::qWaitFor(found, startMs - int(waited.elapsed())))
         return false;
     // Shown is not yet drawn: wait until two looks a moment apart agree, so that what a test
     // takes as the window's first look is what a person would see.
     QImage before;
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 5000) {
+    while (waited.elapsed() < startMs) {
         QTest::qWait(150);
         const QImage now = look(windowRect());
         if (!now.isNull() && now == before)
@@ -245,7 +254,7 @@ bool UserSession::quitFromTray()
     QString icon;
     QElapsedTimer waited;
     waited.start();
-    while (icon.isEmpty() && waited.elapsed() < 5000) {
+    while (icon.isEmpty() && waited.elapsed() < 30000) {
         for (const QString &w : windowsOfProgram()) {
             const QRect r = placement(w).rect;
             if (r.width() <= 64 && r.height() <= 64)
@@ -273,7 +282,7 @@ bool UserSession::quitFromTray()
     // The menu: a further shown window of the program.
     bool menuShown = false;
     waited.restart();
-    while (!menuShown && waited.elapsed() < 5000) {
+    while (!menuShown && waited.elapsed() < 30000) {
         menuShown = windowsOfProgram().size() >= 2;
         if (!menuShown)
             QTest::qWait(100);
