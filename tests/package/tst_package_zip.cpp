@@ -31,12 +31,9 @@ QStringList shellWindows()
 QStringList shellWindowsWithTrayIcon()
 {
     QStringList shown;
-    for (int i = 0; i < 50 && shown.isEmpty(); ++i) {
-        shown = shellWindows();
-        if (shown.isEmpty())
-            QTest::qWait(100);
-    }
-    return shown;
+    return QTest::qWaitFor([&] { return !(shown = shellWindows()).isEmpty(); }, 30000)
+               ? shown
+               : QStringList();
 }
 
 } // namespace
@@ -88,7 +85,7 @@ private slots:
         UserSession user;
         QVERIFY2(user.start(wine.wine(), wine.environment(), {exe}),
                  user.standardError().constData());
-        const int port = WinePrefix::newListeningPort(portsBefore, 20000);
+        const int port = WinePrefix::newListeningPort(portsBefore, UserSession::startMs);
         QVERIFY2(port, "the program listens on no port: no sender");
         const QStringList before = shellWindowsWithTrayIcon();
         QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
