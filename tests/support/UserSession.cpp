@@ -52,6 +52,20 @@ PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &bu
         });
 }
 
+PatternMatch receivePattern(NdiReceiver &receiver, const QRect &busy, int tolerance)
+{
+    PatternMatch match;
+    match.firstFault = QStringLiteral("no frame");
+    const auto shown = [&] {
+        if (receiver.receiveFrame(2000))
+            match = compareWithPattern(receiver.lastFrame(), busy, tolerance);
+        return match.firstFault.isEmpty();
+    };
+    if (!QTest::qWaitFor(shown, 30000))
+        qInfo("no frame showed the painted pattern within 30 s");
+    return match;
+}
+
 PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &busy,
                                std::uint32_t rgb, int tolerance)
 {

@@ -45,6 +45,10 @@ struct PatternMatch
     QString firstFault; // the first point beyond the tolerance, if any
 };
 PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance);
+// Waits up to 30 s for a received frame that shows the pattern so; frames from before the screen
+// settled (a closed bubble, a window not yet in place) come late on a loaded machine. The last
+// comparison.
+PatternMatch receivePattern(NdiReceiver &receiver, const QRect &busy, int tolerance);
 // The same for a screen painted in one colour (0xRRGGBB).
 PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &busy,
                                std::uint32_t rgb, int tolerance);

@@ -243,18 +243,16 @@ public:
         process->start(xdpw ? qEnvironmentVariable("NORVANE_XDPW") : name,
                        xdpw ? QStringList{"-r", "-c", qEnvironmentVariable("NORVANE_XDPW_CONFIG")}
                             : QStringList());
-        const QStringList ready = QString(xdpw ? "gdbus wait --session --timeout 60 "
+        const QStringList probe = QString(xdpw ? "gdbus wait --session --timeout 60 "
                                                  "org.freedesktop.impl.portal.desktop.wlr"
                                                : "pw-cli info 0")
                                       .split(' ');
-        return process->waitForStarted(readyMs) && QTest::qWaitFor(
-                                                       [&] {
-                                                           QProcess check;
-                                                           check.start(ready[0], ready.mid(1));
-                                                           return check.waitForFinished(readyMs) &&
-                                                                  check.exitCode() == 0;
-                                                       },
-                                                       readyMs);
+        const auto ready = [&] {
+            QProcess check;
+            check.start(probe[0], probe.mid(1));
+            return check.waitForFinished(readyMs) && check.exitCode() == 0;
+        };
+        return process->waitForStarted(readyMs) && QTest::qWaitFor(ready, readyMs);
     }
 
 private:
@@ -311,7 +309,7 @@ private slots:
 
         NdiReceiver receiver;
         QVERIFY(connectReceiver(receiver));
-        QVERIFY(receiver.receiveFrame(10000));
+        QVERIFY(receiver.receiveFrame(readyMs));
         // The screen does not change: the compositor sends one picture, and the program keeps
         // sending it.
         const NdiReceiver::Watch seen = receiver.watch(output.width(), output.height(), 3000);
@@ -341,7 +339,7 @@ private slots:
         if (desktop->noMonitorFrames().isEmpty()) {
             NdiReceiver receiver;
             QVERIFY(connectReceiver(receiver));
-            QVERIFY(receiver.receiveFrame(10000));
+            QVERIFY(receiver.receiveFrame(readyMs));
             QCOMPARE(receiver.lastFrame().width, output.width());
             checkPicture(receiver, program.window);
         }
@@ -396,7 +394,7 @@ private slots:
         if (desktop->noMonitorFrames().isEmpty()) {
             NdiReceiver receiver;
             QVERIFY(connectReceiver(receiver));
-            QVERIFY(receiver.receiveFrame(10000));
+            QVERIFY(receiver.receiveFrame(readyMs));
         }
         QVERIFY2(again.terminate(), "SIGTERM did not end the program with status 0");
     }
@@ -432,8 +430,8 @@ private slots:
             QCOMPARE(receiver.receiveFor(3000), 0);
             QVERIFY(noticeShown(program.window));
         } else {
-            QVERIFY(
-                receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8), 10000));
+            QVERIFY(receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8),
+                                  readyMs));
             QVERIFY(!noticeShown(program.window));
         }
         QCOMPARE(chooserShown() - shownBefore, 1);
@@ -474,7 +472,8 @@ private slots:
         QVERIFY(program.clickSend());
         NdiReceiver receiver;
         QVERIFY(connectReceiver(receiver));
-        QVERIFY(receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8), 10000));
+        QVERIFY(
+            receiveColour(receiver, background, program.window.adjusted(-8, -8, 8, 8), readyMs));
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
         // Its own stops are no failure to tell anyone about.
         QCOMPARE(program.linesSaying("norvane: Screen capture"), 0);
@@ -501,7 +500,7 @@ private slots:
         NdiReceiver receiver;
         QVERIFY(connectReceiver(receiver));
         const QRect busy = program.window.adjusted(-8, -8, 8, 8);
-        QVERIFY(receiveColour(receiver, background, busy, 10000));
+        QVERIFY(receiveColour(receiver, background, busy, readyMs));
 
         for (const QString &service : dead)
             QVERIFY2(services.kill(service), qPrintable(service));
