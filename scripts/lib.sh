@@ -38,6 +38,10 @@ build_flavour() {
         "${targets[@]}"
 }
 
+# Where long first-time steps keep what they made (Qt for Windows, Debian systems, the Wayland
+# test desktop's pieces): outside the clone, NORVANE_CACHE if set.
+norvane_cache() { echo "${NORVANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/norvane}"; }
+
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Makes Debian's source packages reachable for `apt-get source`: a deb-src entry with the same
@@ -67,14 +71,14 @@ fetch_debian_source() {
 
 # The ScreenCast backend for wlroots compositors used by the Wayland tests: Debian's
 # xdg-desktop-portal-wlr, patched to serve memory buffers on machines without a GPU (Debian's
-# binary refuses there). Built from the source package into ~/.cache/norvane/, keyed by the
+# binary refuses there). Built from the source package into the cache (norvane_cache), keyed by the
 # version and the patch, in a temporary folder moved into place only when complete.
 xdpw_version=0.7.0-1
 xdpw_patch() { echo "$root/scripts/wayland/xdpw-no-gbm.patch"; }
 xdpw_dir() {
     local hash
     hash=$(sha256sum "$(xdpw_patch)" | cut -c1-12)
-    echo "${XDG_CACHE_HOME:-$HOME/.cache}/norvane/xdpw-$xdpw_version-$hash"
+    echo "$(norvane_cache)/xdpw-$xdpw_version-$hash"
 }
 ensure_xdpw() (
     set -euo pipefail
@@ -105,9 +109,9 @@ ensure_xdpw() (
 
 # The wlroots protocol the Wayland tests' virtual pointer speaks (a headless seat has no
 # pointer of its own). No binary package installs its XML; it is taken from Debian's wlroots
-# source package into ~/.cache/norvane/wlroots-protocol/, where tests/wayland looks for it.
+# source package into the cache's wlroots-protocol/, where tests/wayland looks for it.
 wlroots_version=0.15.1-6
-wlr_protocol_dir() { echo "${XDG_CACHE_HOME:-$HOME/.cache}/norvane/wlroots-protocol"; }
+wlr_protocol_dir() { echo "$(norvane_cache)/wlroots-protocol"; }
 ensure_wlr_protocol() (
     set -euo pipefail
     local dir work src

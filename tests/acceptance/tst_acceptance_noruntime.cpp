@@ -91,9 +91,11 @@ private slots:
 
         for (int press = 0; press < 2; ++press) {
             QVERIFY(user.clickAt(send));
-            const QRect bubble = user.waitForNotification(10000);
+            const QRect bubble = user.waitForNotification(30000);
             QVERIFY2(!bubble.isEmpty(), "a press sent nothing and said nothing");
-            QVERIFY(UserSession::look(sendButtonArea.translated(window.topLeft())) != idleButton);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                UserSession::look(sendButtonArea.translated(window.topLeft())) != idleButton,
+                30000);
             QVERIFY(user.clickAt(bubble.center()));
             QTRY_VERIFY_WITH_TIMEOUT(user.waitForNotification(300).isEmpty(), 5000);
             QVERIFY(user.clickAt(send)); // stop
@@ -106,7 +108,7 @@ private slots:
         if (cause == "none") {
             QVERIFY(!receiver.connect(NdiReceiver::localSourceName(), 3000));
             QVERIFY(user.quitFromTray());
-            QVERIFY2(user.waitForExit(10000), "the program did not end after 退出");
+            QVERIFY2(user.waitForExit(30000), "the program did not end after 退出");
             QCOMPARE(user.program().exitCode(), 0);
             QVERIFY(lines.first().contains("libndi.so.6 (system loader)"));
             return;
@@ -123,7 +125,7 @@ private slots:
         QVERIFY(receiver.connect(NdiReceiver::localSourceName(), 20000));
         QVERIFY(receiver.receiveFrame(20000));
         user.program().terminate();
-        QVERIFY(user.waitForExit(10000));
+        QVERIFY(user.waitForExit(30000));
         QCOMPARE(user.program().exitCode(), 0);
     }
 

@@ -54,7 +54,7 @@ private slots:
         const QImage idle = UserSession::look(user.windowRect());
         const QString unlike = unlikeUnscaledLook(idleWindow, idle, dpi == 96);
         QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
-        const int port = WinePrefix::newListeningPort(portsBefore, 20000);
+        const int port = WinePrefix::newListeningPort(portsBefore, UserSession::startMs);
         QVERIFY2(port, "the program listens on no port: no sender");
 
         const QPoint sendButton = user.inWindow(sendButtonCentre * scale);
@@ -64,24 +64,22 @@ private slots:
         QVERIFY(receiver.connectToAddress("127.0.0.1:" + std::to_string(port)));
         QVERIFY2(receiver.receiveFrame(20000), "no frame after the click on send");
 
-        const NdiReceiver::Watch seen =
-            receiver.watch(screen.width(), screen.height(), dpi == 96 ? 10000 : 3000, 0);
+        // Under Wine a rich picture arrives at a few frames a second (README, "Building for
+        // Windows"): that frames come is what is asked.
+        const NdiReceiver::Watch seen = receiver.watch(screen.width(), screen.height(), 3000, 0);
         qInfo("received %d frames from %s", seen.frames, qPrintable(exe));
         QVERIFY(seen.frames > 0);
         QCOMPARE(seen.wrong, 0);
 
-        QVERIFY(receiver.receiveFrame(2000));
-        const NdiReceiver::Frame &frame = receiver.lastFrame();
         const PatternMatch match =
-            compareWithPattern(frame, user.windowRect().adjusted(-40, -40, 40, 40), 24);
+            receivePattern(receiver, user.windowRect().adjusted(-40, -40, 40, 40), 24);
         qInfo("%d pixels checked; largest colour difference from the screen: %d", match.checked,
               match.worst);
         QVERIFY2(match.firstFault.isEmpty(), qPrintable(match.firstFault));
         QVERIFY(match.checked > 500);
 
         QVERIFY(user.clickAt(sendButton));
-        receiver.receiveFor(500); // frames already on their way
-        QCOMPARE(receiver.receiveFor(1500), 0);
+        QVERIFY2(receiver.ended(), "frames still came after the stop");
 
         // taskkill without /f posts WM_CLOSE to the program's windows.
         QProcess taskkill;

@@ -31,12 +31,9 @@ QStringList shellWindows()
 QStringList shellWindowsWithTrayIcon()
 {
     QStringList shown;
-    for (int i = 0; i < 50 && shown.isEmpty(); ++i) {
-        shown = shellWindows();
-        if (shown.isEmpty())
-            QTest::qWait(100);
-    }
-    return shown;
+    return QTest::qWaitFor([&] { return !(shown = shellWindows()).isEmpty(); }, 30000)
+               ? shown
+               : QStringList();
 }
 
 } // namespace
@@ -73,7 +70,7 @@ private slots:
         QVERIFY2(!before.isEmpty(), "no tray icon");
         QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));
         // The notification: a further window of the shell.
-        QTRY_VERIFY_WITH_TIMEOUT(shellWindows().size() > before.size(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(shellWindows().size() > before.size(), 30000);
         QVERIFY(closeProgram(user));
         QVERIFY2(user.standardError().contains("NDI runtime not found"),
                  user.standardError().constData());
@@ -88,7 +85,7 @@ private slots:
         UserSession user;
         QVERIFY2(user.start(wine.wine(), wine.environment(), {exe}),
                  user.standardError().constData());
-        const int port = WinePrefix::newListeningPort(portsBefore, 20000);
+        const int port = WinePrefix::newListeningPort(portsBefore, UserSession::startMs);
         QVERIFY2(port, "the program listens on no port: no sender");
         const QStringList before = shellWindowsWithTrayIcon();
         QVERIFY(user.clickAt(user.inWindow(sendButtonCentre.x(), sendButtonCentre.y())));

@@ -113,8 +113,7 @@ private slots:
 
         engine.stopSend();
         QVERIFY(!XCaptureThread::instance().isRunning());
-        receiver.receiveFor(500); // frames already on the way
-        QCOMPARE(receiver.receiveFor(1500), 0);
+        QVERIFY2(receiver.ended(), "frames still came after the stop");
 
         // The runtime serves its last frame to whoever connects after the stop: black, not
         // the last picture of the screen.

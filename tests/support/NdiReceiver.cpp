@@ -198,6 +198,16 @@ int NdiReceiver::receiveFor(int ms)
     return frames - before;
 }
 
+bool NdiReceiver::ended(int quietMs, int timeoutMs)
+{
+    const std::int64_t deadline = steadyNs() + std::int64_t(timeoutMs) * 1000000;
+    while (steadyNs() < deadline) {
+        if (!receiveFrame(quietMs))
+            return true;
+    }
+    return false;
+}
+
 bool waitForSenderNameFree(const std::string &name, int timeoutMs)
 {
     const std::string path = "/tmp/NTK_SEND_" + name;

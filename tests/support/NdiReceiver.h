@@ -61,6 +61,9 @@ public:
     bool receiveFrame(int timeoutMs);
     // Receives until ms have passed; returns the frames received meanwhile.
     int receiveFor(int ms);
+    // True once no frame has come for quietMs, within timeoutMs: the stream has ended. Frames
+    // already on their way still come first, for longer on a loaded machine.
+    bool ended(int quietMs = 1500, int timeoutMs = 30000);
 
     // What a connected stream brings in ms milliseconds, after settleMs for it to settle: the
     // frames, and how many of them were not width x height BGRX at 30000/1001. Pixels are not
@@ -70,7 +73,12 @@ public:
         int frames = 0;
         int wrong = 0;
         double perSecond = 0;
+        // Frames flow: at least flowingPerSecond. How fast is the benchmarks' business.
+        bool flowing() const { return perSecond >= flowingPerSecond; }
     };
+    // A still screen is sent at 29.97 frames a second on a quiet machine; a two-core machine
+    // at a load of 4-5 gave 20. Tests ask only for a few a second.
+    static constexpr double flowingPerSecond = 3;
     Watch watch(int width, int height, int ms, int settleMs = 1000);
 
     int frameCount() const { return frames; }

@@ -49,7 +49,7 @@ bool SystemBus::start()
         return false;
     daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     daemon.start("dbus-daemon", {"--nofork", "--config-file=" + config});
-    return QTest::qWaitFor([&] { return QFile::exists(folder + "/socket"); }, 5000);
+    return QTest::qWaitFor([&] { return QFile::exists(folder + "/socket"); }, 30000);
 }
 
 bool SystemBus::own(const QString &name)

@@ -48,6 +48,13 @@ QString iconWindow()
     return QString();
 }
 
+// Where the icon is. Qt may make its window anew when trayer announces itself again, so the
+// window is looked up every time.
+XPlacement iconPlacement()
+{
+    return placement(iconWindow());
+}
+
 // Qt's own notification bubble beside the tray icon, when one shows.
 QWidget *balloon()
 {
@@ -92,10 +99,9 @@ private slots:
         QVERIFY(icon->isVisible());
         QCOMPARE(icon->toolTip(), QStringLiteral("NDI Sender"));
         // Embedded and shown inside trayer's 24-pixel strip at the top right of the screen.
-        const QString window = iconWindow();
-        QVERIFY(!window.isEmpty());
-        QTRY_VERIFY(placement(window).viewable);
-        const QRect rect = placement(window).rect;
+        QVERIFY(!iconWindow().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(iconPlacement().viewable, 30000);
+        const QRect rect = iconPlacement().rect;
         QVERIFY2(rect.top() < 24 && rect.left() > 1000 && !rect.isEmpty(),
                  qPrintable(QStringLiteral("%1,%2 %3x%4")
                                 .arg(rect.x())
@@ -106,7 +112,7 @@ private slots:
         // its icons out again, so the icon must be (back) in view, not in view at one instant.
         w.hide();
         QTest::qWait(100);
-        QTRY_VERIFY(placement(window).viewable);
+        QTRY_VERIFY_WITH_TIMEOUT(iconPlacement().viewable, 30000);
     }
 
     void menuEntries()
@@ -277,11 +283,10 @@ private slots:
     {
         FakeScreens screens({primary});
         Norvane w(nullptr, screens);
-        const QString window = iconWindow();
-        QTRY_VERIFY(placement(window).viewable);
+        QTRY_VERIFY_WITH_TIMEOUT(iconPlacement().viewable, 30000);
         QVERIFY(w.isHidden());
 
-        const QPoint iconCentre = placement(window).rect.center();
+        const QPoint iconCentre = iconPlacement().rect.center();
         QVERIFY(xdotool({"mousemove", "--sync", QString::number(iconCentre.x()),
                          QString::number(iconCentre.y()), "click", "3"}));
         QMenu *menu = trayMenu(w);

@@ -17,6 +17,8 @@
 namespace {
 
 const QSize output(1920, 1080);
+// How long a process may take to be ready on a loaded machine.
+const int readyMs = 60000;
 const char *const background = "3366cc"; // what the desktop shows under the program
 
 bool runClick(const QPoint &at)
@@ -36,7 +38,7 @@ bool paintScreen(QProcess &painter, QString &error)
     painter.setProcessEnvironment(env);
     painter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     painter.start(QStringLiteral(NORVANE_PAINT_SCREEN), {QString::fromLatin1(background)});
-    if (painter.waitForReadyRead(15000) && painter.readLine().trimmed() == "painted")
+    if (painter.waitForReadyRead(readyMs) && painter.readLine().trimmed() == "painted")
         return true;
     error = QStringLiteral("the screen's painter did not paint");
     return false;
@@ -56,7 +58,7 @@ public:
     bool prepare(QString &error) override
     {
         pointer.start(QStringLiteral(NORVANE_VIRTUAL_POINTER), QStringList());
-        if (pointer.waitForReadyRead(10000) && pointer.readLine().trimmed() == "ready")
+        if (pointer.waitForReadyRead(readyMs) && pointer.readLine().trimmed() == "ready")
             return true;
         error = QStringLiteral("no virtual pointer on sway's seat");
         return false;
@@ -102,9 +104,10 @@ private:
 // GNOME: headless mutter centres new windows (the session's setting) and says in its log which
 // window takes the focus; a new one after the click is the share dialog. Input comes through
 // mutter's RemoteDesktop API: one session held for the whole test, with a screen cast of the
-// monitor for absolute pointer positions. The dialog (Share greyed out until the monitor's row
-// is selected) is answered with keys: Tab to the row, Space selects it, Alt+S shares, Escape
-// cancels.
+// monitor for absolute pointer positions. The dialog is answered with keys: Alt+S shares,
+// Escape cancels. GNOME 48 shows the only monitor chosen; GNOME 43 shows it unchosen and Share
+// greyed out, and there Alt+S leaves the dialog up: Tab to the row and Space choose it first.
+// Which of the two it is, the first dialog tells, by staying up or not.
 class Gnome : public Desktop
 {
 public:
@@ -158,7 +161,7 @@ public:
         if (!paintScreen(painter, error))
             return false;
         // Everything shown so far is the desktop's own; the next window is the program's.
-        if (!QTest::qWaitFor([&] { return newestFocus() >= 0; }, 10000)) {
+        if (!QTest::qWaitFor([&] { return newestFocus() >= 0; }, readyMs)) {
             error = QStringLiteral("mutter focused no window");
             return false;
         }
@@ -195,10 +198,22 @@ public:
     {
         if (!share)
             return key(escapeKey);
-        const bool answered = key(shiftKey) && key(tabKey) && key(spaceKey) &&
-                              call("NotifyKeyboardKeysym", altKey, true) && key(sKey) &&
-                              call("NotifyKeyboardKeysym", altKey, false);
-        return answered;
+        const int dialog = known;
+        const auto closed = [&](int ms) {
+            return QTest::qWaitFor([&] { return focused() != dialog; }, ms);
+        };
+        if (!key(shiftKey))
+            return false;
+        if (monitorChosen != Chosen::No) {
+            if (!altS())
+                return false;
+            if (monitorChosen == Chosen::Yes || closed(10000)) {
+                monitorChosen = Chosen::Yes;
+                return true;
+            }
+            monitorChosen = Chosen::No;
+        }
+        return key(tabKey) && key(spaceKey) && altS() && closed(readyMs);
     }
     QString backend() const override
     {
@@ -216,6 +231,11 @@ private:
             qWarning("%s: %s", method, qPrintable(reply.errorMessage()));
         return reply.type() != QDBusMessage::ErrorMessage;
     }
+    bool altS()
+    {
+        return call("NotifyKeyboardKeysym", altKey, true) && key(sKey) &&
+               call("NotifyKeyboardKeysym", altKey, false);
+    }
     bool park()
     {
         return call("NotifyPointerMotionAbsolute", stream, double(output.width() - 1),
@@ -228,18 +248,29 @@ private:
         QTest::qWait(150);
         return sent;
     }
-    // The number of the newest window that mutter gave the focus (it counts them W0, W1, ...),
-    // or -1.
-    static int newestFocus()
+    // The numbers of the windows that mutter gave the focus (it counts them W0, W1, ...), in
+    // order.
+    static QList<int> focusLog()
     {
         QFile log(qEnvironmentVariable("NORVANE_SESSION_LOG") + "/mutter.log");
-        if (!log.open(QIODevice::ReadOnly))
-            return -1;
         static const QRegularExpression focus(QStringLiteral("FOCUS: \\* Focus --> W(\\d+)"));
-        int newest = -1;
-        for (auto it = focus.globalMatch(QString::fromUtf8(log.readAll())); it.hasNext();)
-            newest = std::max(newest, it.next().captured(1).toInt());
-        return newest;
+        QList<int> windows;
+        if (log.open(QIODevice::ReadOnly)) {
+            for (auto it = focus.globalMatch(QString::fromUtf8(log.readAll())); it.hasNext();)
+                windows << it.next().captured(1).toInt();
+        }
+        return windows;
+    }
+    // The newest window that had the focus, or -1; the one that has it now, or -1.
+    static int newestFocus()
+    {
+        const QList<int> windows = focusLog();
+        return windows.isEmpty() ? -1 : *std::max_element(windows.begin(), windows.end());
+    }
+    static int focused()
+    {
+        const QList<int> windows = focusLog();
+        return windows.isEmpty() ? -1 : windows.last();
     }
 
     QDBusInterface remote;
@@ -248,6 +279,8 @@ private:
     QProcess painter;
     // The newest window the test has accounted for.
     int known = -1;
+    // Whether the share dialog shows the monitor chosen; learnt from the first one.
+    enum class Chosen { Unknown, Yes, No } monitorChosen = Chosen::Unknown;
 };
 
 // KDE Plasma: KWin finds windows by caption (its window runner) and tells their geometry;

@@ -269,7 +269,7 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
     QString senderOut;
     QElapsedTimer timer;
     timer.start();
-    while (!senderOut.contains(QStringLiteral("ready")) && timer.elapsed() < 30000 &&
+    while (!senderOut.contains(QStringLiteral("ready")) && timer.elapsed() < 60000 &&
            sender.state() == QProcess::Running) {
         sender.waitForReadyRead(200);
         senderOut += QString::fromLocal8Bit(sender.readAllStandardOutput());
@@ -277,7 +277,7 @@ void WindowsSendTest::sentFramesShowTheDesktopRectangle()
     QVERIFY2(senderOut.contains(QStringLiteral("ready")),
              qPrintable(senderOut + sender.readAllStandardError()));
 
-    const int port = WinePrefix::newListeningPort(portsBefore, 30000);
+    const int port = WinePrefix::newListeningPort(portsBefore, 60000);
     QVERIFY2(port, "no listening port of the Wine sender");
 
     NdiReceiver receiver(linuxNdi);

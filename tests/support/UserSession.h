@@ -45,6 +45,10 @@ struct PatternMatch
     QString firstFault; // the first point beyond the tolerance, if any
 };
 PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &busy, int tolerance);
+// Waits up to 30 s for a received frame that shows the pattern so; frames from before the screen
+// settled (a closed bubble, a window not yet in place) come late on a loaded machine. The last
+// comparison.
+PatternMatch receivePattern(NdiReceiver &receiver, const QRect &busy, int tolerance);
 // The same for a screen painted in one colour (0xRRGGBB).
 PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &busy,
                                std::uint32_t rgb, int tolerance);
@@ -81,8 +85,12 @@ public:
     // (the program lets go of the runtime at exit; leaks are the in-process tests' business).
     static QProcessEnvironment programEnvironment();
 
-    // Starts the program and waits until its main window is shown; false when it is not.
-    // Under Wine the executable is wine and the arguments start with the program.
+    // How long a program may take to show its window: Wine's start took more than 15 s on a
+    // two-core machine at a load of 4-5.
+    static constexpr int startMs = 60000;
+    // Starts the program and waits until its main window is shown and drawn; false when it is
+    // not within startMs. Under Wine the executable is wine and the arguments start with the
+    // program.
     bool start(const QString &executable, const QProcessEnvironment &environment,
                const QStringList &arguments = {});
     QProcess &program() { return process; }

@@ -16,14 +16,10 @@ public:
                               "--height", "24", "--SetDockType", "true", "--transparent", "false"});
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start();
-        if (!process.waitForStarted(5000))
-            return false;
-        // Available once trayer owns the tray selection of the screen.
-        QElapsedTimer waited;
-        waited.start();
-        while (!QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < 5000)
-            QTest::qWait(50);
-        return QSystemTrayIcon::isSystemTrayAvailable();
+        // Available once trayer owns the tray selection of the screen; generous for a loaded
+        // machine.
+        return process.waitForStarted(30000) &&
+               QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 30000);
     }
 
     void stop()

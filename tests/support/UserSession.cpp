@@ -52,6 +52,20 @@ PatternMatch compareWithPattern(const NdiReceiver::Frame &frame, const QRect &bu
         });
 }
 
+PatternMatch receivePattern(NdiReceiver &receiver, const QRect &busy, int tolerance)
+{
+    PatternMatch match;
+    match.firstFault = QStringLiteral("no frame");
+    const auto shown = [&] {
+        if (receiver.receiveFrame(2000))
+            match = compareWithPattern(receiver.lastFrame(), busy, tolerance);
+        return match.firstFault.isEmpty();
+    };
+    if (!QTest::qWaitFor(shown, 30000))
+        qInfo("no frame showed the painted pattern within 30 s");
+    return match;
+}
+
 PatternMatch compareWithColour(const NdiReceiver::Frame &frame, const QRect &busy,
                                std::uint32_t rgb, int tolerance)
 {
@@ -164,34 +178,31 @@ bool UserSession::start(const QString &executable, const QProcessEnvironment &en
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer waited;
+    waited.start();
     process.start(executable, arguments);
-    if (!process.waitForStarted(5000))
+    if (!process.waitForStarted(startMs))
         return false;
-    // Its window, found through the process id the toolkit puts on it. xdotool matches names
-    // without regard to case, so the tray icon ("norvane") comes too: the window is the large
-    // one. Generous: a loaded machine may take many seconds to show it.
-    mainWindow.clear();
-    (void)QTest::qWaitFor(
-        [&] {
-            const QString found =
-                runTool(QStringLiteral("xdotool"),
-                        {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
-                         "--name", "^Norvane$"});
-            for (const QString &w : found.split('\n', Qt::SkipEmptyParts)) {
-                if (placement(w).rect.width() > 64)
-                    mainWindow = w;
-            }
-            return !mainWindow.isEmpty() || process.state() == QProcess::NotRunning;
-        },
-        60000);
-    if (mainWindow.isEmpty())
+    // Its window, found through the process id the toolkit puts on it; not the tray icon, which
+    // may carry the same name and show first.
+    const auto found = [&] {
+        const QString shown =
+            runTool(QStringLiteral("xdotool"),
+                    {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+                     "--name", "^Norvane$"});
+        for (const QString &w : shown.split('\n', Qt::SkipEmptyParts)) {
+            const QRect r = placement(w).rect;
+            if (r.width() > 64 && r.height() > 64)
+                return mainWindow = w, true;
+        }
+        return false;
+    };
+    if (!QTest::qWaitFor(found, startMs - int(waited.elapsed())))
         return false;
     // Shown is not yet drawn: wait until two looks a moment apart agree, so that what a test
     // takes as the window's first look is what a person would see.
     QImage before;
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 5000) {
+    while (waited.elapsed() < startMs) {
         QTest::qWait(150);
         const QImage now = look(windowRect());
         if (!now.isNull() && now == before)
@@ -285,7 +296,7 @@ bool UserSession::quitFromTray()
     QString icon;
     QElapsedTimer waited;
     waited.start();
-    while (icon.isEmpty() && waited.elapsed() < 5000) {
+    while (icon.isEmpty() && waited.elapsed() < 30000) {
         for (const QString &w : windowsOfProgram()) {
             const QRect r = placement(w).rect;
             if (r.width() <= 64 && r.height() <= 64)
@@ -313,7 +324,7 @@ bool UserSession::quitFromTray()
     // The menu: a further shown window of the program.
     bool menuShown = false;
     waited.restart();
-    while (!menuShown && waited.elapsed() < 5000) {
+    while (!menuShown && waited.elapsed() < 30000) {
         menuShown = windowsOfProgram().size() >= 2;
         if (!menuShown)
             QTest::qWait(100);
