@@ -362,45 +362,6 @@ private slots:
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
     }
 
-    void survivesTheBackendDyingWithItsDialogOpen()
-    {
-        if (!desktop->asks())
-            QSKIP("this desktop's portal shares without a dialog");
-        Program program(*desktop);
-        const QString noDialog = openShareDialog(program);
-        QVERIFY2(noDialog.isEmpty(), qPrintable(noDialog));
-        // The backend goes as a crash takes it: at once, its dialog open.
-        const QDBusReply<uint> pid =
-            QDBusConnection::sessionBus().interface()->servicePid(desktop->backend());
-        QVERIFY(pid.isValid());
-        QCOMPARE(::kill(pid.value(), SIGKILL), 0);
-        // Told as what happened, not as a refusal.
-        QVERIFY(QTest::qWaitFor(
-            [&] { return program.linesSaying("stopped while its dialog was open") == 1; }, 10000));
-        QVERIFY(program.running());
-
-        // Still answering: the event loop takes the signal and the program ends normally.
-        QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
-
-        // The bus starts the backend anew for the next start, and its dialog shares. The portal
-        // is let call it once it serves the ScreenCast interface: just after it takes its name
-        // it may not yet (GNOME 48).
-        QVERIFY2(backendServesScreenCast(desktop->backend()), "the backend did not come back");
-        const int before = portal.shares();
-        Program again(*desktop);
-        QVERIFY(again.start());
-        QVERIFY(again.clickSend());
-        QVERIFY2(desktop->waitForDialog(readyMs), "no share dialog from a new backend");
-        QVERIFY(desktop->answerDialog(true));
-        QVERIFY2(portal.waitForShares(before + 1, readyMs), "the new backend started no share");
-        if (desktop->noMonitorFrames().isEmpty()) {
-            NdiReceiver receiver;
-            QVERIFY(connectReceiver(receiver));
-            QVERIFY(receiver.receiveFrame(readyMs));
-        }
-        QVERIFY2(again.terminate(), "SIGTERM did not end the program with status 0");
-    }
-
     // A saved permission the portal cannot take costs one dialog, not capture for good; a
     // cancelled dialog sends nothing and says so once.
     void shareDialog_data()
@@ -539,19 +500,57 @@ private slots:
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
     }
 
-    // The portal itself dies with the dialog open: no answer will ever come, and the program
-    // says so rather than wait for one. Last of the rows on the desktop's own portal.
-    void survivesThePortalDyingWithItsDialogOpen()
+    // A service dies with the share dialog open, as a crash takes it: the backend that shows
+    // the dialog, or the portal itself (then no answer would ever come). The program says what
+    // happened, not that the desktop refused, and goes on; the bus starts a backend anew and
+    // its dialog shares. The portal's row comes last of those on the desktop's own portal.
+    void survivesAServiceDyingWithItsDialogOpen_data()
     {
+        QTest::addColumn<bool>("backend");
+        QTest::addColumn<QByteArray>("saying");
+        QTest::newRow("the backend") << true << QByteArray("stopped while its dialog was open");
+        QTest::newRow("the portal") << false << QByteArray("(xdg-desktop-portal) went away");
+    }
+    void survivesAServiceDyingWithItsDialogOpen()
+    {
+        QFETCH(bool, backend);
+        QFETCH(QByteArray, saying);
         if (!desktop->asks())
             QSKIP("this desktop's portal shares without a dialog");
         Program program(*desktop);
         const QString noDialog = openShareDialog(program);
         QVERIFY2(noDialog.isEmpty(), qPrintable(noDialog));
-        QVERIFY(services.kill("portal"));
-        QVERIFY(QTest::qWaitFor(
-            [&] { return program.linesSaying("(xdg-desktop-portal) went away") == 1; }, 10000));
+        if (backend) {
+            const QDBusReply<uint> pid =
+                QDBusConnection::sessionBus().interface()->servicePid(desktop->backend());
+            QVERIFY(pid.isValid());
+            QCOMPARE(::kill(pid.value(), SIGKILL), 0);
+        } else {
+            QVERIFY(services.kill("portal"));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return program.linesSaying(saying) == 1; }, 10000));
+        QVERIFY(program.running());
+        // Still answering: the event loop takes the signal and the program ends normally.
         QVERIFY2(program.terminate(), "SIGTERM did not end the program with status 0");
+        if (!backend)
+            return;
+        // The bus starts the backend anew for the next start, and its dialog shares. The portal
+        // is let call it once it serves the ScreenCast interface: just after it takes its name
+        // it may not yet (GNOME 48).
+        QVERIFY2(backendServesScreenCast(desktop->backend()), "the backend did not come back");
+        const int before = portal.shares();
+        Program again(*desktop);
+        QVERIFY(again.start());
+        QVERIFY(again.clickSend());
+        QVERIFY2(desktop->waitForDialog(readyMs), "no share dialog from a new backend");
+        QVERIFY(desktop->answerDialog(true));
+        QVERIFY2(portal.waitForShares(before + 1, readyMs), "the new backend started no share");
+        if (desktop->noMonitorFrames().isEmpty()) {
+            NdiReceiver receiver;
+            QVERIFY(connectReceiver(receiver));
+            QVERIFY(receiver.receiveFrame(readyMs));
+        }
+        QVERIFY2(again.terminate(), "SIGTERM did not end the program with status 0");
     }
 
     void withoutPortalSendsNothingAndSaysSoOnce()
