@@ -10,11 +10,9 @@
 
 #include <spa/param/video/format-utils.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <vector>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -152,14 +150,6 @@ private:
     spa_hook listener{};
 };
 
-// A picture's pixels, read as the capture reads them.
-std::vector<unsigned char> pixels(const PictureView &p)
-{
-    std::vector<unsigned char> frame(std::size_t(p.width) * p.height * 4);
-    copyToBgrx(p, frame.data(), p.width, p.height);
-    return frame;
-}
-
 // What the stream shows, read as the capture reads it: under the lock show() and withdraw()
 // take, from the picture's own memory.
 struct Reader
@@ -176,7 +166,7 @@ struct Reader
                     std::lock_guard<std::mutex> lock(mutex);
                     picture = p;
                     holding = true;
-                    shown << pixels(p).front();
+                    shown << p.data[0];
                     return true;
                 },
                 [this] {
@@ -193,11 +183,13 @@ struct Reader
             return -1;
         if (size)
             *size = QSize(picture.width, picture.height);
-        const std::vector<unsigned char> frame = pixels(picture);
-        const unsigned char first = frame.front();
-        return std::all_of(frame.begin(), frame.end(), [&](unsigned char b) { return b == first; })
-            ? first
-            : -1;
+        const unsigned char first = picture.data[0];
+        for (int y = 0; y < picture.height; ++y) {
+            const unsigned char *row = picture.data + std::ptrdiff_t(y) * picture.stride;
+            if (row[0] != first || row[picture.width * 4 - 1] != first)
+                return -1;
+        }
+        return first;
     }
     template <typename T> T get(const T &field)
     {

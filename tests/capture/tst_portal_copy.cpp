@@ -11,7 +11,6 @@
 #include "X11ScreenCopy.h"
 #include "XCaptureThread.h"
 
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <atomic>
@@ -102,43 +101,20 @@ private slots:
         QTest::newRow("RGBA") << int(PixelOrder::RGBA) << QByteArray("\x03\x02\x01\x04", 4);
     }
     // A 1 x 2 picture with rows 8 bytes apart (padding 0xee) into a 2 x 2 frame: the picture
-    // in the left column, black beside it; and its two rows packed into a 1 x 3 frame, a black
-    // row below. Read from memory, and from a file as the compositor's shared memory is.
+    // in the left column, black beside it.
     void pictureBecomesBgrx()
     {
         QFETCH(int, order);
         QFETCH(QByteArray, pixel);
         const unsigned char src[12] = {1, 2, 3, 4, 0xee, 0xee, 0xee, 0xee, 1, 2, 3, 4};
-        const unsigned char packed[8] = {1, 2, 3, 4, 1, 2, 3, 4};
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        QCOMPARE(file.write("\xff\xff"), 2); // the picture lies at an offset
-        QCOMPARE(file.write(reinterpret_cast<const char *>(src), sizeof src), qint64(sizeof src));
-        QVERIFY(file.flush());
+        const PictureView view{src, 8, 1, 2, static_cast<PixelOrder>(order)};
+        unsigned char frame[2 * 2 * 4];
+        std::memset(frame, 0x77, sizeof frame);
+        copyToBgrx(view, frame, 2, 2);
         const QByteArray black(4, '\0');
-        for (bool inFile : {false, true}) {
-            for (int width : {2, 1}) {
-                PictureView view{src, -1, 0, 8, 1, 2, static_cast<PixelOrder>(order)};
-                if (width == 1)
-                    view = PictureView{packed, -1, 0, 4, 1, 2, view.order};
-                if (inFile) {
-                    QVERIFY(file.seek(2) && file.write(reinterpret_cast<const char *>(
-                                                view.data), width == 1 ? 8 : 12) > 0);
-                    QVERIFY(file.flush());
-                    view.data = nullptr;
-                    view.fd = file.handle();
-                    view.offset = 2;
-                }
-                const int height = width == 2 ? 2 : 3;
-                unsigned char frame[2 * 3 * 4];
-                std::memset(frame, 0x77, sizeof frame);
-                copyToBgrx(view, frame, width, height);
-                for (int i = 0; i < width * height; ++i)
-                    QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame + 4 * i), 4),
-                             (width == 2 ? i % 2 : i == 2) ? black : pixel);
-                QCOMPARE(frame[4 * width * height], 0x77); // nothing beyond the frame
-            }
-        }
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame + 4 * i), 4),
+                     i % 2 ? black : pixel);
     }
 
     // The portal's cursor modes as bits: Hidden 1, Embedded 2, Metadata 4 (sway offers 3,

@@ -1,18 +1,13 @@
 #pragma once
 
-#include <cstdint>
-
 // The byte orders a PipeWire screen stream may carry, named as PipeWire names them: the order
 // of the four bytes of a pixel in memory.
 enum class PixelOrder { BGRx, BGRA, RGBx, RGBA };
 
-// One picture as a stream hands it over: height rows of width pixels, stride bytes apart, in
-// memory at data, or else in the file fd (the compositor's shared memory) from offset on.
+// One picture as a stream hands it over: height rows of width pixels, stride bytes apart.
 struct PictureView
 {
     const unsigned char *data = nullptr;
-    int fd = -1;
-    std::int64_t offset = 0;
     int stride = 0;
     int width = 0;
     int height = 0;

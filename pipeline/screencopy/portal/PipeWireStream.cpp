@@ -3,12 +3,18 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/utils/result.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
+
+// How long the screen stands still before the buffers not held are let go (onStill()).
+constexpr long stillNs = 500 * 1000 * 1000;
 
 bool orderOf(uint32_t format, PixelOrder &order)
 {
@@ -95,6 +101,8 @@ PipeWireStream::~PipeWireStream()
         // thread would call onProcess() itself, on a stream being destroyed; a stream freed
         // before the stop would leave that queued call to run on freed memory.
         pw_thread_loop_lock(loop.get());
+        if (stillTimer)
+            pw_loop_destroy_source(pw_thread_loop_get_loop(loop.get()), stillTimer);
         if (stream) {
             // Given back while the stream can still take it.
             withdraw(true);
@@ -116,7 +124,10 @@ bool PipeWireStream::connect(int fd, unsigned node, std::string &error)
 {
     loop.reset(pw_thread_loop_new("norvane-screen", nullptr));
     if (loop)
-        context.reset(pw_context_new(pw_thread_loop_get_loop(loop.get()), nullptr, 0));
+        // Unlocked memory: a locked buffer is resident whether it is read or not, and its
+        // pages cannot be let go while the screen stands still (onStill()).
+        context.reset(pw_context_new(pw_thread_loop_get_loop(loop.get()),
+                                     pw_properties_new("mem.allow-mlock", "false", nullptr), 0));
     if (!context) {
         ::close(fd);
         error = std::string("cannot create a PipeWire context (") + spa_strerror(-errno) + ")";
@@ -130,6 +141,7 @@ bool PipeWireStream::connect(int fd, unsigned node, std::string &error)
     }
 
     pw_thread_loop_lock(loop.get());
+    stillTimer = pw_loop_add_timer(pw_thread_loop_get_loop(loop.get()), &onStill, this);
     // Takes the socket over, and closes it on failure.
     core.reset(pw_context_connect_fd(context.get(), fd, nullptr, 0));
     int rc = -errno;
@@ -150,6 +162,7 @@ bool PipeWireStream::connect(int fd, unsigned node, std::string &error)
         // Not linked to another node should this one go: the screen it showed is gone.
         rc = pw_stream_connect(stream.get(), PW_DIRECTION_INPUT, node,
                                static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                            PW_STREAM_FLAG_MAP_BUFFERS |
                                                             PW_STREAM_FLAG_DONT_RECONNECT),
                                params, 1);
     }
@@ -264,6 +277,35 @@ void PipeWireStream::onProcess(void *self)
     std::swap(newest, s->held);
     if (newest)
         pw_stream_queue_buffer(s->stream.get(), newest);
+    if (std::find(s->read.begin(), s->read.end(), s->held) == s->read.end())
+        s->read.push_back(s->held);
+    if (s->stillTimer) {
+        timespec still{0, stillNs};
+        pw_loop_update_timer(pw_thread_loop_get_loop(s->loop.get()), s->stillTimer, &still, nullptr,
+                             false);
+    }
+}
+
+void PipeWireStream::onStill(void *self, uint64_t)
+{
+    auto *s = static_cast<PipeWireStream *>(self);
+    // The pictures read are in the compositor's shared memory, mapped here: each buffer read
+    // once stays resident in this process as long as it is mapped. While the screen changes
+    // they are read in turn; once it stands still, only the held one is, and the others' pages
+    // are let go (the memory stays the compositor's, mapped again should they be read). Not
+    // after every picture: mapping the pages anew costs more than copying them.
+    for (pw_buffer *b : s->read) {
+        const spa_data &d = b->buffer->datas[0];
+        if (b == s->held || d.type != SPA_DATA_MemFd || !d.data)
+            continue;
+        const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<std::uintptr_t>(d.data);
+        const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+        const std::uintptr_t end = (start + d.maxsize) & ~(page - 1);
+        if (end > first)
+            madvise(reinterpret_cast<void *>(first), end - first, MADV_DONTNEED);
+    }
+    s->read.assign(s->held ? 1 : 0, s->held);
 }
 
 bool PipeWireStream::intactPicture(const spa_buffer &buffer, PictureView &picture) const
@@ -275,17 +317,10 @@ bool PipeWireStream::intactPicture(const spa_buffer &buffer, PictureView &pictur
     const int stride = chunk->stride > 0 ? chunk->stride : width * 4;
     const uint64_t needed =
         uint64_t(chunk->offset) + uint64_t(stride) * (height - 1) + uint64_t(width) * 4;
-    // Shared memory is read from its file, not mapped (copyToBgrx()); plain memory in place.
-    const bool inFile = !d.data && d.type == SPA_DATA_MemFd && d.fd >= 0;
-    if ((!d.data && !inFile) || chunk->size == 0 || (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) ||
+    if (!d.data || chunk->size == 0 || (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) ||
         stride < width * 4 || needed > d.maxsize)
         return false;
-    if (inFile) {
-        picture.fd = static_cast<int>(d.fd);
-        picture.offset = static_cast<std::int64_t>(d.mapoffset) + chunk->offset;
-    } else {
-        picture.data = static_cast<const unsigned char *>(d.data) + chunk->offset;
-    }
+    picture.data = static_cast<const unsigned char *>(d.data) + chunk->offset;
     picture.stride = stride;
     picture.width = width;
     picture.height = height;
@@ -296,7 +331,8 @@ bool PipeWireStream::intactPicture(const spa_buffer &buffer, PictureView &pictur
 void PipeWireStream::onRemoveBuffer(void *self, pw_buffer *buffer)
 {
     auto *s = static_cast<PipeWireStream *>(self);
-    // Its memory is closed once this returns: new buffers for a new size, or the end.
+    // Its memory is unmapped once this returns: new buffers for a new size, or the end.
     if (buffer == s->held)
         s->withdraw(false);
+    s->read.erase(std::remove(s->read.begin(), s->read.end(), buffer), s->read.end());
 }

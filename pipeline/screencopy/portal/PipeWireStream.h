@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // One screen stream of the PipeWire remote that the desktop portal opened: connects to the
 // portal's node, negotiates a 32-bit RGB layout (BGRx preferred) in memory buffers, and shows
@@ -54,6 +55,7 @@ private:
     static void onParamChanged(void *self, uint32_t id, const spa_pod *param);
     static void onProcess(void *self);
     static void onRemoveBuffer(void *self, pw_buffer *buffer);
+    static void onStill(void *self, uint64_t expirations);
     static void onCoreError(void *self, uint32_t id, int seq, int res, const char *message);
     // On PipeWire's thread: the stream gives the screen no more.
     void end(const char *key, const std::string &reason);
@@ -77,4 +79,8 @@ private:
     bool hasEnded = false;
     // The buffer whose picture the sink holds, dequeued until a newer one is held.
     pw_buffer *held = nullptr;
+    // The buffers whose pictures were held since the screen last stood still, and the timer
+    // that tells it stands still.
+    std::vector<pw_buffer *> read;
+    spa_source *stillTimer = nullptr;
 };
