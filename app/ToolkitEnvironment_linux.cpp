@@ -3,6 +3,7 @@
 #include "DesktopSession.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QtGlobal>
 
 namespace {
@@ -26,7 +27,13 @@ void setUnlessSet(const char *name, const char *value)
 
 void preparePlatformEnvironment()
 {
+    // No OpenGL: the widgets draw into shared memory. On X11, Qt's GLX integration would load
+    // Mesa and LLVM. On Wayland its EGL client-buffer integration would, loaded for the first
+    // window that could hold OpenGL children and for the question whether Qt draws window
+    // decorations: without the integration it draws none, and the window is frameless anyway.
     setUnlessSet("QT_XCB_GL_INTEGRATION", "none");
+    setUnlessSet("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     // In a Wayland session the window is a Wayland client (XWayland only as a fallback), so it
     // runs where no X server exists and the compositor knows it by its app id.
     if (isWaylandSession())

@@ -99,6 +99,7 @@ void SendThread::startSend(int width, int height, int left, int top)
     if (isRunning())
         stopSend();
 
+    keepFreedFrames(true);
     XCaptureThread &capture = XCaptureThread::instance();
     const int run = ++runs;
     capture.setFailureListener([this, run](CopyFailure failure) {
@@ -132,6 +133,8 @@ void SendThread::moveCapture(int width, int height, int left, int top)
 
 void SendThread::stopSend()
 {
+    // Before the frames still queued or being sent are freed.
+    keepFreedFrames(false);
     // Lock order: this engine's mutex, then (inside stopCapture) the capture engine's. The send
     // thread takes this engine's mutex only in its pauses and at its end, never while it holds
     // the capture engine's (waitFrame() has returned by then), so neither wait below can block

@@ -121,8 +121,7 @@ void XCaptureThread::stopCapture()
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopFlag = true;
-        while (!frames.empty())
-            frames.pop_front();
+        frames.clear();
         endDue = copyPrepared;
         copyPrepared = false;
         unusableSize = false;
@@ -141,10 +140,29 @@ void XCaptureThread::stopCapture()
         screenCopy->end();
 }
 
+void XCaptureThread::FrameRing::push(FrameBuffer frame)
+{
+    places[(first + count) % places.size()] = std::move(frame);
+    ++count;
+}
+
+FrameBuffer XCaptureThread::FrameRing::pop()
+{
+    FrameBuffer frame = std::move(places[first]);
+    first = (first + 1) % places.size();
+    --count;
+    return frame;
+}
+
+void XCaptureThread::FrameRing::clear()
+{
+    while (count > 0)
+        pop();
+}
+
 FramePtr XCaptureThread::takeFront()
 {
-    FramePtr frame = std::move(frames.front());
-    frames.pop_front();
+    auto frame = std::make_unique<FrameBuffer>(frames.pop());
     captureWake.notify_one();
     return frame;
 }
@@ -268,11 +286,11 @@ void XCaptureThread::run()
             // The mutex is held for the whole copy, so a popFrame() or stopCapture() arriving
             // meanwhile waits until the copy is done.
             const int bytes = frameByteCount(frameWidth, frameHeight);
-            auto frame = std::make_unique<FrameBuffer>();
-            frame->width = bytes > 0 ? frameWidth : 0;
-            frame->height = bytes > 0 ? frameHeight : 0;
-            frame->bytes.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
-            if (!frame->bytes) {
+            FrameBuffer frame;
+            frame.width = bytes > 0 ? frameWidth : 0;
+            frame.height = bytes > 0 ? frameHeight : 0;
+            frame.bytes.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
+            if (!frame.bytes) {
                 // Out of memory: this frame is skipped, not the program. Try again a little
                 // later rather than at once; a stop still ends the wait.
                 captureWake.wait_for(lock, std::chrono::milliseconds(allocationRetryMs),
@@ -281,12 +299,12 @@ void XCaptureThread::run()
             }
             // The buffer is fresh heap memory: a failed copy must not hand on whatever it held
             // before. Cleared only then, so a good copy costs no extra pass.
-            if (!screenCopy || !screenCopy->copy(frame->bytes.get()))
-                std::memset(frame->bytes.get(), 0, static_cast<std::size_t>(bytes));
+            if (!screenCopy || !screenCopy->copy(frame.bytes.get()))
+                std::memset(frame.bytes.get(), 0, static_cast<std::size_t>(bytes));
             // A copy made on demand finds its own failures (a lost display, a refused blit),
             // and recovers from them, in the copy itself.
             failureNews = failureChangedLocked(news) || failureNews;
-            frames.push_back(std::move(frame));
+            frames.push(std::move(frame));
             frameAdded.notify_one();
         }
         if (stopFlag)

@@ -4,11 +4,11 @@
 
 #include <QThread>
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -91,13 +91,32 @@ private:
     bool failureChangedLocked(CopyFailure &news);
     void tellFailureListener(CopyFailure failure);
 
+    static constexpr int capacity = 3;
+    // The frame queue, oldest first: a ring of records, so that queueing a frame allocates
+    // nothing on the capture thread but the frame's pixels. Records and list nodes made there
+    // split the holes that freed frames leave in its heap, which then grew by a frame; a frame's
+    // record is made as it is taken (takeFront()), on the consumer's thread.
+    class FrameRing
+    {
+    public:
+        bool empty() const { return count == 0; }
+        std::size_t size() const { return count; }
+        void push(FrameBuffer frame);
+        FrameBuffer pop();
+        void clear();
+
+    private:
+        std::array<FrameBuffer, capacity> places;
+        std::size_t first = 0;
+        std::size_t count = 0;
+    };
+
     std::atomic<bool> stopFlag{false};
-    const int capacity = 3;
     int width = 0;
     int height = 0;
     int left = 0;
     int top = 0;
-    std::deque<FramePtr> frames;
+    FrameRing frames;
     // std::mutex rather than QMutex: Qt's mutex sits on futexes inside the uninstrumented
     // libQt5Core, so ThreadSanitizer cannot see it and reports every guarded access as a race.
     // The pthread-based standard primitives are understood by it.

@@ -3,11 +3,18 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/utils/result.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
+
+// How long the screen stands still before the buffers not held are let go (onStill()).
+constexpr long stillNs = 500 * 1000 * 1000;
 
 bool orderOf(uint32_t format, PixelOrder &order)
 {
@@ -46,11 +53,15 @@ const spa_pod *buildFormat(spa_pod_builder &builder)
         SPA_POD_CHOICE_RANGE_Fraction(&maxRate, &minMaxRate, &maxMaxRate)));
 }
 
-// Memory the CPU reads: shared memory or plain pointers, never DMA-BUF.
+// Memory the CPU reads: shared memory or plain pointers, never DMA-BUF. Two or three buffers,
+// as the compositor prefers: one whose picture is held, one it fills, and one on its way back
+// to it, which spares it a wait for the next turn of the graph (wlroots' backend offers two,
+// and waits; GNOME's would otherwise make sixteen of the screen's size).
 const spa_pod *buildBuffers(spa_pod_builder &builder)
 {
     return static_cast<const spa_pod *>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+        SPA_POD_CHOICE_RANGE_Int(2, 2, 3), SPA_PARAM_BUFFERS_dataType,
         SPA_POD_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
 }
 
@@ -62,6 +73,7 @@ const pw_stream_events PipeWireStream::streamEvents = [] {
     e.state_changed = &PipeWireStream::onStateChanged;
     e.param_changed = &PipeWireStream::onParamChanged;
     e.process = &PipeWireStream::onProcess;
+    e.remove_buffer = &PipeWireStream::onRemoveBuffer;
     return e;
 }();
 
@@ -89,7 +101,11 @@ PipeWireStream::~PipeWireStream()
         // thread would call onProcess() itself, on a stream being destroyed; a stream freed
         // before the stop would leave that queued call to run on freed memory.
         pw_thread_loop_lock(loop.get());
+        if (stillTimer)
+            pw_loop_destroy_source(pw_thread_loop_get_loop(loop.get()), stillTimer);
         if (stream) {
+            // Given back while the stream can still take it.
+            withdraw(true);
             spa_hook_remove(&streamListener);
             pw_stream_disconnect(stream.get());
         }
@@ -108,7 +124,10 @@ bool PipeWireStream::connect(int fd, unsigned node, std::string &error)
 {
     loop.reset(pw_thread_loop_new("norvane-screen", nullptr));
     if (loop)
-        context.reset(pw_context_new(pw_thread_loop_get_loop(loop.get()), nullptr, 0));
+        // Unlocked memory: a locked buffer is resident whether it is read or not, and its
+        // pages cannot be let go while the screen stands still (onStill()).
+        context.reset(pw_context_new(pw_thread_loop_get_loop(loop.get()),
+                                     pw_properties_new("mem.allow-mlock", "false", nullptr), 0));
     if (!context) {
         ::close(fd);
         error = std::string("cannot create a PipeWire context (") + spa_strerror(-errno) + ")";
@@ -122,6 +141,7 @@ bool PipeWireStream::connect(int fd, unsigned node, std::string &error)
     }
 
     pw_thread_loop_lock(loop.get());
+    stillTimer = pw_loop_add_timer(pw_thread_loop_get_loop(loop.get()), &onStill, this);
     // Takes the socket over, and closes it on failure.
     core.reset(pw_context_connect_fd(context.get(), fd, nullptr, 0));
     int rc = -errno;
@@ -167,12 +187,25 @@ void PipeWireStream::end(const char *key, const std::string &reason)
         ended(key, reason);
 }
 
+void PipeWireStream::withdraw(bool queueBack)
+{
+    if (!held)
+        return;
+    if (sink.withdraw)
+        sink.withdraw();
+    if (queueBack)
+        pw_stream_queue_buffer(stream.get(), held);
+    held = nullptr;
+}
+
 void PipeWireStream::onStateChanged(void *self, pw_stream_state, pw_stream_state state,
                                     const char *error)
 {
     auto *s = static_cast<PipeWireStream *>(self);
     // The desktop ended the share, or the stream broke: the last picture is no longer the
     // screen.
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED)
+        s->withdraw(true);
     if (state == PW_STREAM_STATE_ERROR) {
         s->end("stream-failed", std::string("the PipeWire stream failed (") +
                                     (error ? error : "no reason given") + ")");
@@ -235,23 +268,71 @@ void PipeWireStream::onProcess(void *self)
     }
     if (!newest)
         return;
-    const spa_buffer *buffer = newest->buffer;
-    if (!s->hasEnded && buffer->n_datas > 0 && s->width > 0 && s->height > 0) {
-        const spa_data &d = buffer->datas[0];
-        const spa_chunk *chunk = d.chunk;
-        const int stride = chunk->stride > 0 ? chunk->stride : s->width * 4;
-        const uint64_t needed =
-            uint64_t(chunk->offset) + uint64_t(stride) * (s->height - 1) + uint64_t(s->width) * 4;
-        if (d.data && chunk->size > 0 && !(chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) &&
-            stride >= s->width * 4 && needed <= d.maxsize) {
-            PictureView view;
-            view.data = static_cast<const unsigned char *>(d.data) + chunk->offset;
-            view.stride = stride;
-            view.width = s->width;
-            view.height = s->height;
-            view.order = s->order;
-            s->sink(view);
-        }
+    // A damaged picture goes back at once, and the one held before stays the newest.
+    PictureView picture;
+    if (s->hasEnded || !s->intactPicture(*newest->buffer, picture) || !s->sink.show(picture)) {
+        pw_stream_queue_buffer(s->stream.get(), newest);
+        return;
     }
-    pw_stream_queue_buffer(s->stream.get(), newest);
+    std::swap(newest, s->held);
+    if (newest)
+        pw_stream_queue_buffer(s->stream.get(), newest);
+    if (std::find(s->read.begin(), s->read.end(), s->held) == s->read.end())
+        s->read.push_back(s->held);
+    if (s->stillTimer) {
+        timespec still{0, stillNs};
+        pw_loop_update_timer(pw_thread_loop_get_loop(s->loop.get()), s->stillTimer, &still, nullptr,
+                             false);
+    }
+}
+
+void PipeWireStream::onStill(void *self, uint64_t)
+{
+    auto *s = static_cast<PipeWireStream *>(self);
+    // The pictures read are in the compositor's shared memory, mapped here: each buffer read
+    // once stays resident in this process as long as it is mapped. While the screen changes
+    // they are read in turn; once it stands still, only the held one is, and the others' pages
+    // are let go (the memory stays the compositor's, mapped again should they be read). Not
+    // after every picture: mapping the pages anew costs more than copying them.
+    for (pw_buffer *b : s->read) {
+        const spa_data &d = b->buffer->datas[0];
+        if (b == s->held || d.type != SPA_DATA_MemFd || !d.data)
+            continue;
+        const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<std::uintptr_t>(d.data);
+        const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+        const std::uintptr_t end = (start + d.maxsize) & ~(page - 1);
+        if (end > first)
+            madvise(reinterpret_cast<void *>(first), end - first, MADV_DONTNEED);
+    }
+    s->read.assign(s->held ? 1 : 0, s->held);
+}
+
+bool PipeWireStream::intactPicture(const spa_buffer &buffer, PictureView &picture) const
+{
+    if (buffer.n_datas == 0 || width <= 0 || height <= 0)
+        return false;
+    const spa_data &d = buffer.datas[0];
+    const spa_chunk *chunk = d.chunk;
+    const int stride = chunk->stride > 0 ? chunk->stride : width * 4;
+    const uint64_t needed =
+        uint64_t(chunk->offset) + uint64_t(stride) * (height - 1) + uint64_t(width) * 4;
+    if (!d.data || chunk->size == 0 || (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) ||
+        stride < width * 4 || needed > d.maxsize)
+        return false;
+    picture.data = static_cast<const unsigned char *>(d.data) + chunk->offset;
+    picture.stride = stride;
+    picture.width = width;
+    picture.height = height;
+    picture.order = order;
+    return true;
+}
+
+void PipeWireStream::onRemoveBuffer(void *self, pw_buffer *buffer)
+{
+    auto *s = static_cast<PipeWireStream *>(self);
+    // Its memory is unmapped once this returns: new buffers for a new size, or the end.
+    if (buffer == s->held)
+        s->withdraw(false);
+    s->read.erase(std::remove(s->read.begin(), s->read.end(), buffer), s->read.end());
 }

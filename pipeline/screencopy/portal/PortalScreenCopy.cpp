@@ -2,8 +2,6 @@
 
 #include "PortalSession.h"
 
-#include <cstring>
-
 PortalScreenCopy::PortalScreenCopy() = default;
 
 PortalScreenCopy::~PortalScreenCopy()
@@ -24,25 +22,26 @@ bool PortalScreenCopy::begin(int, int, int, int)
     // The engine always ends a run before it begins the next, so no thread is left here; end()
     // joins this one, and with it every callback, before this object can go.
     PortalSession::Sinks sinks;
-    sinks.picture = [this, run](const PictureView &picture) { receivePicture(run, picture); };
+    sinks.picture.show = [this, run](const PictureView &picture) {
+        return showPicture(run, picture);
+    };
+    sinks.picture.withdraw = [this, run] { withdrawPicture(run); };
     sinks.failed = [this, run](CopyFailure why) { receiveFailure(run, why); };
     thread = std::make_unique<PortalThread>(std::move(sinks));
     thread->start();
     return true;
 }
 
-void PortalScreenCopy::receivePicture(std::uint64_t run, const PictureView &picture)
+bool PortalScreenCopy::showPicture(std::uint64_t run, const PictureView &picture)
 {
-    conversion.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
-    copyToBgrx(picture, conversion.data(), picture.width, picture.height);
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (run != runs ||
             (runFailure != CopyFailure::None && runFailure != CopyFailure::NoPicture))
-            return;
+            return false;
         // A late first picture: the stream works after all.
         runFailure = CopyFailure::None;
-        newest.swap(conversion);
+        held = picture;
         newestWidth = picture.width;
         newestHeight = picture.height;
         hasPicture = true;
@@ -51,6 +50,15 @@ void PortalScreenCopy::receivePicture(std::uint64_t run, const PictureView &pict
     // calls frameReady() and copy().
     if (wake)
         wake();
+    return true;
+}
+
+void PortalScreenCopy::withdrawPicture(std::uint64_t run)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    // Until the stream shows another, the capture waits (or sends black after a failure).
+    if (run == runs)
+        hasPicture = false;
 }
 
 void PortalScreenCopy::receiveFailure(std::uint64_t run, CopyFailure why)
@@ -64,7 +72,6 @@ void PortalScreenCopy::receiveFailure(std::uint64_t run, CopyFailure why)
         // The last picture is no longer the screen: it must never be handed out again. (A run
         // waiting for its first picture has none.)
         hasPicture = false;
-        std::vector<unsigned char>().swap(newest);
     }
     if (wake)
         wake();
@@ -94,12 +101,7 @@ bool PortalScreenCopy::copy(unsigned char *buffer)
         return false;
     // A picture of another size may have come since frameReady(): the buffer keeps the size
     // it was made for, and what the picture does not cover is black.
-    PictureView picture;
-    picture.data = newest.data();
-    picture.stride = newestWidth * 4;
-    picture.width = newestWidth;
-    picture.height = newestHeight;
-    copyToBgrx(picture, buffer, frameWidth, frameHeight);
+    copyToBgrx(held, buffer, frameWidth, frameHeight);
     return true;
 }
 

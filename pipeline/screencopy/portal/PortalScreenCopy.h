@@ -7,17 +7,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 class PortalThread;
 
 // Screen copy in a Wayland session: the desktop portal's ScreenCast, pictures delivered by
 // PipeWire. begin() starts the conversation on a thread of its own (the desktop may show its
 // share dialog, which decides the screen); the rectangle is not used. The compositor sends a
-// picture only when the screen changes, so the newest one is kept and every copy hands it out
-// again: a still screen is still sent at the full rate. Frames have the stream's size. Once
-// the stream has stopped giving the screen, every copy fails (the engine sends black) at the
-// last picture's size; the next begin() starts a new conversation.
+// picture only when the screen changes, so the newest one is held, in the stream's own buffer,
+// and every copy reads it from there (converting the layout, in the same pass): a still screen
+// is still sent at the full rate, and a picture is copied once on its way to the frame. Frames
+// have the stream's size. Once the stream has stopped giving the screen, every copy fails (the
+// engine sends black) at the last picture's size; the next begin() starts a new conversation.
 class PortalScreenCopy : public ScreenCopy
 {
 public:
@@ -36,22 +36,24 @@ public:
     void end() override;
 
 private:
-    // On PipeWire's thread, with each picture of the stream started by run number `run`.
-    void receivePicture(std::uint64_t run, const PictureView &picture);
+    // On PipeWire's thread, for the stream started by run number `run`: a newer picture to
+    // hold (false when it is not wanted), and the end of reading the one held.
+    bool showPicture(std::uint64_t run, const PictureView &picture);
+    void withdrawPicture(std::uint64_t run);
     // On the conversation's thread: run number `run` gives no screen, or no more.
     void receiveFailure(std::uint64_t run, CopyFailure why);
 
     std::function<void()> wake;
     std::unique_ptr<PortalThread> thread;
-    // Where a picture is converted, outside the lock, before it is swapped in; touched only on
-    // PipeWire's thread.
-    std::vector<unsigned char> conversion;
 
-    mutable std::mutex mutex; // guards the members below
+    // Guards the members below. Held for a whole copy, so that the stream, which takes it to
+    // show or withdraw a picture, never gives back a buffer that is being read.
+    mutable std::mutex mutex;
     // Counts begin() and end(), so that a picture or failure of an ended run is never kept.
     std::uint64_t runs = 0;
-    std::vector<unsigned char> newest; // packed BGRX
-    int newestWidth = 0;               // of the run's last picture, kept after a failure
+    // The held picture, in the stream's buffer; read only while hasPicture.
+    PictureView held;
+    int newestWidth = 0; // of the run's last picture, kept after a failure
     int newestHeight = 0;
     bool hasPicture = false;
     CopyFailure runFailure = CopyFailure::None;

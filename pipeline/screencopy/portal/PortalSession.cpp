@@ -335,9 +335,10 @@ void PortalSession::openStream(uint node)
     }
     // Open: the portal's own death no longer matters to the stream.
     portalWatch.reset();
-    const auto picture = [this](const PictureView &view) {
+    PipeWireStream::Sink picture = sinks.picture;
+    picture.show = [this](const PictureView &view) {
         pictureSeen = true;
-        sinks.picture(view);
+        return sinks.picture.show(view);
     };
     stream = std::make_unique<PipeWireStream>(picture, [this](const char *key,
                                                               const std::string &why) {
