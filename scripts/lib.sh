@@ -13,6 +13,14 @@ build_tree() {
         esac
     done
     mkdir -p "$dir"
+    # With ccache (installed with the test list), compiled objects are kept in the cache folder,
+    # keyed by their preprocessed source and options with this checkout's path taken out: a
+    # fresh clone's builds are then mostly cache hits.
+    if command -v ccache >/dev/null; then
+        configure+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+        export CCACHE_DIR=${CCACHE_DIR:-$(norvane_cache)/ccache} CCACHE_BASEDIR=$root \
+            CCACHE_NOHASHDIR=true CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-3G}
+    fi
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$dir" "${configure[@]}" >"$dir.configure.log" 2>&1 || {
             cat "$dir.configure.log" >&2
