@@ -27,29 +27,19 @@ public:
     QString screenName(int screen) const override
     {
         const int n = screen == -1 ? 0 : screen;
-        return n >= 0 && n < names.size() ? names.at(n) : QString();
+        return n >= 0 && n < rects.size() ? QStringLiteral("fake%1").arg(n) : QString();
     }
-    // The screens are now these, named so (by default "fake0", "fake1", ...).
-    void change(const QList<QRect> &now, const QStringList &named = {})
+    // The screens are now these.
+    void change(const QList<QRect> &now)
     {
         rects = now;
         reported = now.size();
-        names = named.isEmpty() ? defaultNames(now.size()) : named;
         emit changed();
     }
 
     mutable QList<int> asked;
 
 private:
-    static QStringList defaultNames(int n)
-    {
-        QStringList out;
-        for (int i = 0; i < n; ++i)
-            out << QStringLiteral("fake%1").arg(i);
-        return out;
-    }
-
     QList<QRect> rects;
     int reported;
-    QStringList names = defaultNames(rects.size());
 };
